@@ -1,0 +1,42 @@
+# Native builds: the portable logic under sanitizers, its tests, the kit, and the fuzz targets.
+option(LOADER_SANITIZE "AddressSanitizer and UndefinedBehaviorSanitizer" ON)
+option(LOADER_FUZZ "libFuzzer targets (needs clang)" OFF)
+
+set(WARNINGS -Wall -Wextra -Wshadow)
+target_compile_options(loader_core PRIVATE ${WARNINGS})
+
+if(LOADER_FUZZ)
+  target_compile_options(loader_core PRIVATE -fsanitize=fuzzer-no-link,address,undefined -g)
+  include(${CMAKE_SOURCE_DIR}/fuzz/fuzz.cmake)
+  return()
+endif()
+
+if(LOADER_SANITIZE)
+  set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(${SANITIZERS})
+  add_link_options(${SANITIZERS})
+  target_compile_options(loader_core PRIVATE ${SANITIZERS})
+  target_link_options(loader_core PUBLIC ${SANITIZERS})
+endif()
+
+add_executable(loaderkit kit/main.cpp kit/stamp_command.cpp kit/scramble_command.cpp kit/site_command.cpp kit/files.cpp)
+target_compile_options(loaderkit PRIVATE ${WARNINGS})
+target_link_libraries(loaderkit PRIVATE loader_core)
+
+enable_testing()
+find_package(GTest REQUIRED)
+include(GoogleTest)
+add_executable(native_tests
+  tests/native/scrambler_test.cpp
+  tests/native/reply_parser_test.cpp
+  tests/native/discovery_rules_test.cpp
+  tests/native/startup_rules_test.cpp
+  tests/native/package_names_test.cpp
+  tests/native/stamp_layout_test.cpp
+  tests/native/notice_format_test.cpp
+  tests/native/meter_and_uninstall_test.cpp)
+target_compile_options(native_tests PRIVATE ${WARNINGS})
+target_link_libraries(native_tests PRIVATE loader_core GTest::gtest_main)
+gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
+
+add_test(NAME kit_cli COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/native/kit_cli_test.py $<TARGET_FILE:loaderkit>)

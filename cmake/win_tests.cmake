@@ -1,0 +1,68 @@
+# Win32 tests and end-to-end tests, run under 64-bit Wine through tests/support/wine-run.sh.
+set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources to build with MinGW")
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(WINE_RUN ${CMAKE_SOURCE_DIR}/tests/support/wine-run.sh)
+set(SITE ${CMAKE_SOURCE_DIR}/tests/support/site.py)
+
+# Test programs: the robot, a stand-in installer, and DLLs with chosen file versions.
+add_executable(robot tests/support/robot.cpp)
+target_link_options(robot PRIVATE -static)
+add_executable(fake_installer WIN32 tests/support/fake_installer.cpp)
+target_link_options(fake_installer PRIVATE -static -s)
+
+set(VERSION_DLLS)
+foreach(version "6.0" "4.22" "4.21" "5.0" "5.99")
+  string(REPLACE "." ";" parts ${version})
+  list(GET parts 0 VERSION_MAJOR)
+  list(GET parts 1 VERSION_MINOR)
+  string(REPLACE "." "_" tag ${version})
+  configure_file(tests/support/versioned.rc.in ${CMAKE_BINARY_DIR}/versioned/v${tag}.rc @ONLY)
+  add_library(v${tag} SHARED tests/support/versioned.c ${CMAKE_BINARY_DIR}/versioned/v${tag}.rc)
+  set_target_properties(v${tag} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/versioned
+                                           RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/versioned)
+  list(APPEND VERSION_DLLS v${tag})
+endforeach()
+
+add_executable(win_tests
+  tests/win/win_test_main.cpp
+  tests/win/reg_key_test.cpp
+  tests/win/page_fetch_test.cpp
+  tests/win/download_worker_test.cpp
+  tests/win/package_selection_test.cpp
+  tests/win/progress_meter_test.cpp
+  tests/win/handover_test.cpp
+  tests/win/stamp_reader_test.cpp
+  src/res/loader.rc)
+target_include_directories(win_tests PRIVATE src/res)
+target_link_libraries(win_tests PRIVATE loader_win gtest)
+target_link_options(win_tests PRIVATE -static)
+add_dependencies(win_tests ${VERSION_DLLS} loader fake_installer robot)
+
+set(WIN_ENV "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_VERSIONED_DIR=${CMAKE_BINARY_DIR}/versioned")
+foreach(suite RegKey PageFetch DownloadWorker PackageSelection ProgressMeter Handover StampReader)
+  add_test(NAME win.${suite}
+    COMMAND Python3::Interpreter ${SITE} --fixtures --exec ${WINE_RUN} $<TARGET_FILE:win_tests> --gtest_filter=${suite}*.*)
+  set_tests_properties(win.${suite} PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300 RESOURCE_LOCK wine_registry)
+endforeach()
+
+# End to end: the real loader.exe driven by the robot against a scripted site.
+file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(test ${E2E_TESTS})
+  get_filename_component(name ${test} NAME_WE)
+  add_test(NAME e2e.${name} COMMAND Python3::Interpreter -m unittest -v ${name}
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(e2e.${name} PROPERTIES
+    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
+    TIMEOUT 600 RESOURCE_LOCK wine_desktop)
+endforeach()
+
+add_executable(download_bench tests/win/download_bench.cpp)
+target_link_libraries(download_bench PRIVATE loader_win)
+target_link_options(download_bench PRIVATE -static)
+add_test(NAME bench.download_smoke
+  COMMAND Python3::Interpreter ${SITE} --fixtures --exec ${WINE_RUN} $<TARGET_FILE:download_bench> --smoke)
+set_tests_properties(bench.download_smoke PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300)

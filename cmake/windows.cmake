@@ -1,0 +1,36 @@
+# Windows builds: the loader itself, and (win64) the Win32 tests that run under Wine.
+set(SIZE_FLAGS -Os -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+target_compile_options(loader_core PRIVATE ${SIZE_FLAGS})
+
+# Everything of the program that talks to Windows, except the entry point, so the Win32 tests
+# can link the same objects.
+add_library(loader_win STATIC
+  src/app/download_window.cpp
+  src/app/language_chooser.cpp
+  src/net/page_fetch.cpp
+  src/net/discovery.cpp
+  src/net/package_selection.cpp
+  src/net/download_worker.cpp
+  src/stamp/reg_key.cpp
+  src/stamp/stamp_reader.cpp
+  src/stamp/registry_records.cpp
+  src/ui/progress_meter.cpp
+  src/ui/notice_text.cpp
+  src/ui/handover.cpp)
+target_compile_options(loader_win PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
+target_link_libraries(loader_win PUBLIC loader_core wininet version winmm gdi32 user32 advapi32)
+
+add_executable(loader WIN32 src/app/main.cpp src/res/loader.rc)
+target_compile_options(loader PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
+target_include_directories(loader PRIVATE src/res)
+set_source_files_properties(src/res/loader.rc PROPERTIES OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h")
+target_link_libraries(loader PRIVATE loader_win)
+target_link_options(loader PRIVATE -static -s -Wl,--gc-sections)
+
+enable_testing()
+add_test(NAME loader_exe_check
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader> ${CMAKE_OBJDUMP})
+
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64" AND LOADER_WIN_TESTS)
+  include(cmake/win_tests.cmake)
+endif()

@@ -1,0 +1,139 @@
+// Download window: a message switch whose cases hand over to the subsystems. It can be left
+// only through OK (shown with a final message) or by the installer's start.
+#include "app/download_window.h"
+
+#include "app/language_table.h"
+#include "app/loader_state.h"
+#include "net/discovery.h"
+#include "net/package_selection.h"
+#include "stamp/registry_records.h"
+#include "stamp/stamp_reader.h"
+#include "ui/handover.h"
+#include "ui/notice_text.h"
+#include "ui/progress_meter.h"
+
+#include <cstdlib>
+#include <cstring>
+
+HINSTANCE AppInstance;
+HWND NoticeBox;
+char UiStringBuffer[kUiStringBufferSize];
+
+char* LoadUiString(UINT id) {
+    UiStringBuffer[0] = 0;
+    LoadStringA(AppInstance, id, UiStringBuffer, kUiStringBufferSize);
+    return UiStringBuffer;
+}
+
+void ShowStatus(UINT id) { SetWindowTextA(NoticeBox, LoadUiString(id)); }
+
+void ShowFinalMessage(HWND hwnd, HWND noticeBox, UINT id) {
+    SetWindowTextA(noticeBox, LoadUiString(id));
+    ShowWindow(GetDlgItem(hwnd, IDOK), SW_SHOW);
+    SetFocus(GetDlgItem(hwnd, IDOK));
+}
+
+void ToggleRtlLayout(HWND h) {
+    if (h == nullptr) return;
+    SetWindowLongA(h, GWL_EXSTYLE, GetWindowLongA(h, GWL_EXSTYLE) ^ WS_EX_LAYOUTRTL);
+    InvalidateRect(h, nullptr, TRUE);
+}
+
+void ParkFocus(HWND hwnd) {
+    PostMessageA(GetDlgItem(hwnd, IDC_NOTICE), WM_KILLFOCUS, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_FOCUS_SINK)), 0);
+    PostMessageA(GetDlgItem(hwnd, IDC_FOCUS_SINK), WM_SETFOCUS, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_NOTICE)), 0);
+    SetActiveWindow(GetDlgItem(hwnd, IDC_FOCUS_SINK));
+}
+
+namespace {
+bool RightToLeftLanguageChosen() {
+    if (SelectedLanguageIndex < 0 || SelectedLanguageIndex >= kLanguageCount) return false;
+    const char* code = LanguageTable[SelectedLanguageIndex];
+    return std::strcmp(code, "ARA") == 0 || std::strcmp(code, "HEB") == 0;
+}
+
+BOOL OnInitDialog(HWND hwnd) {
+    LoadNameOverrides();
+    char tag[260];
+    BrandingRecord branding;
+    std::memset(tag, 0, sizeof tag);
+    std::memset(&branding, 0, sizeof branding);
+    if (ReadDistributionStamp(tag, &branding) != 0) WriteTrackingRecord(tag, &branding);
+    SetWindowTextA(hwnd, LoadUiString(IDS_TITLE));
+    NoticeBox = GetDlgItem(hwnd, IDC_NOTICE);
+    if (RightToLeftLanguageChosen()) {
+        ToggleRtlLayout(hwnd);
+        ToggleRtlLayout(NoticeBox);
+        ToggleRtlLayout(GetDlgItem(hwnd, IDC_METER));
+    }
+    ShowStatus(IDS_INITIALIZING);
+    PostMessageA(NoticeBox, EM_SETSEL, static_cast<WPARAM>(-1), 0);
+    ParkFocus(hwnd);
+    PostMessageA(hwnd, WM_BEGIN_DOWNLOAD, 0, 0);
+    return TRUE;
+}
+
+BOOL OnBeginDownload(HWND hwnd) {
+    if (DiscoverDownloadSite() == 0) {
+        ShowFinalMessage(hwnd, NoticeBox, IDS_CONNECT_FAILED);
+        return TRUE;
+    }
+    CopyText(InstallerUrl, kUrlBufferSize, WorkBuffer);
+    SelectPackage(WorkBuffer, InstallerFileName);
+    return LoadNoticeText(hwnd) ? FALSE : TRUE;
+}
+
+BOOL OnSysCommand(HWND hwnd, WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+    case SC_MAXIMIZE:
+        ShowWindow(hwnd, SW_SHOWNORMAL);
+        return TRUE;
+    case SC_RESTORE:
+        ShowWindow(hwnd, SW_RESTORE);
+        PostMessageA(NoticeBox, EM_SETSEL, static_cast<WPARAM>(-1), 0);
+        ParkFocus(hwnd);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void OnDestroy() {
+    std::free(WorkBuffer);
+    WorkBuffer = nullptr;
+    std::free(ReplyBuffer);
+    ReplyBuffer = nullptr;
+    ReleaseNoticeText();
+    if (MeterBitmap != nullptr) {
+        DeleteObject(MeterBitmap);
+        MeterBitmap = nullptr;
+    }
+}
+}  // namespace
+
+INT_PTR CALLBACK DownloadWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        return OnInitDialog(hwnd);
+    case WM_BEGIN_DOWNLOAD:
+        return OnBeginDownload(hwnd);
+    case WM_TIMER:
+        RotateNotice(hwnd, LOWORD(wParam));
+        return FALSE;
+    case WM_DOWNLOAD_PROGRESS:
+        RefreshProgressMeter(hwnd);
+        SetActiveWindow(GetDlgItem(hwnd, IDC_FOCUS_SINK));
+        return FALSE;
+    case WM_DOWNLOAD_DONE:
+        return HandleDownloadDone(hwnd, wParam);
+    case WM_COMMAND:
+        // IDCANCEL (Escape, Alt+F4, the close box) is ignored on purpose: the window stays.
+        if (LOWORD(wParam) == IDOK) EndDialog(hwnd, 1);
+        return FALSE;
+    case WM_SYSCOMMAND:
+        return OnSysCommand(hwnd, wParam);
+    case WM_DESTROY:
+        OnDestroy();
+        return FALSE;
+    }
+    return FALSE;
+}

@@ -1,0 +1,57 @@
+// Language chooser: pre-selects the system's language and records the player's choice.
+#include "app/language_chooser.h"
+
+#include "app/language_table.h"
+#include "app/loader_state.h"
+#include "res/resource_ids.h"
+
+void RestrictRtlChoices(HWND hwnd, unsigned primaryLanguage) {
+    if (!ShouldRestrictRtlChoices(static_cast<unsigned>(GetVersion()), primaryLanguage)) return;
+    EnableWindow(GetDlgItem(hwnd, IDC_LANG_HEB), FALSE);
+    EnableWindow(GetDlgItem(hwnd, IDC_LANG_ARA), FALSE);
+}
+
+namespace {
+BOOL OnInitDialog(HWND hwnd) {
+    LANGID langid = GetSystemDefaultLangID();
+    RestrictRtlChoices(hwnd, langid & 0x3FFu);
+    LanguagePick pick = PickLanguageForSystem(langid);
+    if (pick.index >= 0) {
+        HWND button = GetDlgItem(hwnd, IDC_LANG_FIRST + pick.index);
+        if (pick.caption != nullptr) SetWindowTextA(button, pick.caption);
+        SendMessageA(button, BM_SETCHECK, BST_CHECKED, 0);
+    }
+    return TRUE;
+}
+
+void OnOk(HWND hwnd) {
+    int i = 0;
+    for (; LanguageTable[i] != nullptr; ++i) {
+        LRESULT state = SendMessageA(GetDlgItem(hwnd, IDC_LANG_FIRST + i), BM_GETSTATE, 0, 0);
+        if (state & BST_CHECKED) {
+            SelectedLanguageIndex = i;
+            break;
+        }
+    }
+    LanguageCode = LanguageTable[i] != nullptr ? LanguageTable[i] : LanguageTable[kEnglishIndex];
+    EndDialog(hwnd, 1);
+}
+}  // namespace
+
+INT_PTR CALLBACK LanguageChooserProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        return OnInitDialog(hwnd);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            OnOk(hwnd);
+            break;
+        case IDCANCEL:
+            EndDialog(hwnd, 0);
+            break;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}

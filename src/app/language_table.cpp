@@ -1,0 +1,70 @@
+// Portable language logic of the chooser and the command-line option of the entry point.
+#include "app/language_table.h"
+
+#include <cstring>
+
+const char* const LanguageTable[kLanguageCount + 1] = {
+    "CHT", "DEU", "ENG", "SPA", "FRE", "ITA", "JAP", "KOR",
+    "DUT", "POR", "SWE", "GRE", "CHS", "HEB", "ARA", "DAN", nullptr,
+};
+
+namespace {
+// Each language's own name in the ANSI code page that a system with that default language uses.
+const char kCaptionChineseTraditional[] = "\xA4\xA4\xA4\xE5";
+const char kCaptionJapanese[] = "\x93\xFA\x96\x7B\x8C\xEA";
+const char kCaptionKorean[] = "\xC7\xD1\xB1\xDB";
+const char kCaptionGreek[] = "\xC5\xEB\xEB\xE7\xED\xE9\xEA\xDC";
+const char kCaptionChineseSimplified[] = "\xD6\xD0\xCE\xC4";
+const char kCaptionHebrew[] = "\xF2\xE1\xF8\xE9\xFA";
+const char kCaptionArabic[] = "\xDA\xD1\xC8\xED";
+const char kCaptionDanish[] = "Dansk";
+
+struct PrimaryRow {
+    unsigned primary;
+    int index;
+    const char* caption;
+};
+
+const PrimaryRow kPrimaryRows[] = {
+    {7, 1, nullptr},  {9, 2, nullptr},  {10, 3, nullptr}, {12, 4, nullptr},
+    {16, 5, nullptr}, {17, 6, kCaptionJapanese}, {18, 7, kCaptionKorean},
+    {19, 8, nullptr}, {22, 9, nullptr}, {29, 10, nullptr}, {8, 11, kCaptionGreek},
+    {13, 13, kCaptionHebrew}, {1, 14, kCaptionArabic}, {6, 15, kCaptionDanish},
+};
+}  // namespace
+
+LanguagePick PickLanguageForSystem(unsigned short langid) {
+    unsigned primary = langid & 0x3FFu;
+    unsigned sub = static_cast<unsigned>(langid) >> 10;
+    if (primary == 4) {
+        if (sub == 1) return {0, kCaptionChineseTraditional};
+        if (sub == 2) return {12, kCaptionChineseSimplified};
+        // Hong Kong, Singapore and Macao use the traditional or simplified script, but the
+        // button texts are in code pages 950 and 936 that those systems may not use: pre-select
+        // by script and keep the template caption.
+        if (sub == 3 || sub == 5) return {0, nullptr};
+        if (sub == 4) return {12, nullptr};
+        return {-1, nullptr};
+    }
+    for (const PrimaryRow& row : kPrimaryRows) {
+        if (row.primary == primary) return {row.index, row.caption};
+    }
+    return {kEnglishIndex, nullptr};
+}
+
+bool ShouldRestrictRtlChoices(unsigned int getVersionResult, unsigned int primaryLanguage) {
+    unsigned major = getVersionResult & 0xFFu;
+    return major < 5 && primaryLanguage != 1 && primaryLanguage != 13;
+}
+
+bool ParseHandOption(const char* tail, char* dst, unsigned cap) {
+    if (tail == nullptr || std::strncmp(tail, "HAND ", 5) != 0) return false;
+    const char* url = tail + 5;
+    unsigned n = 0;
+    while (n + 1 < cap && url[n] != 0) {
+        dst[n] = url[n];
+        ++n;
+    }
+    dst[n] = 0;
+    return true;
+}

@@ -1,0 +1,25 @@
+// The sixteen languages of the chooser: codes, button ids, and which system default language
+// pre-selects which button with which native-script caption.
+#pragma once
+
+constexpr int kLanguageCount = 16;
+constexpr int kFirstLanguageButton = 1015;
+constexpr int kEnglishIndex = 2;
+
+// Sixteen three-letter codes followed by a null entry.
+extern const char* const LanguageTable[kLanguageCount + 1];
+
+struct LanguagePick {
+    int index;             // into LanguageTable, -1 when no button is pre-selected
+    const char* caption;   // native-script caption to set, or nullptr to keep the template's
+};
+
+// Maps a system default LANGID to the button to check.
+LanguagePick PickLanguageForSystem(unsigned short langid);
+
+// The Hebrew and Arabic buttons are disabled below Windows 2000 unless the system speaks one of them.
+bool ShouldRestrictRtlChoices(unsigned int getVersionResult, unsigned int primaryLanguage);
+
+// "HAND " option: copies the URL after the exact prefix into dst (cap bytes, always terminated,
+// at most cap - 1 characters). Returns true when the tail carried the option.
+bool ParseHandOption(const char* tail, char* dst, unsigned cap);

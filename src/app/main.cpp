@@ -1,0 +1,38 @@
+// Entry point: refuse to run beside another copy or a running installer, take the "HAND "
+// option, then run the language chooser and the download window once each.
+#include <windows.h>
+
+#include "app/download_window.h"
+#include "app/language_chooser.h"
+#include "app/language_table.h"
+#include "app/loader_state.h"
+
+namespace {
+// Another copy in either dialog, an installer, or the casino client's own window.
+HWND FindRunningFlowWindow() {
+    HWND w = FindWindowA(nullptr, "Language:");
+    if (w == nullptr) w = FindWindowA(nullptr, "Downloading...");
+    if (w == nullptr) w = FindWindowA("InstallShield_Win", nullptr);
+    if (w == nullptr) {
+        char title[80] = {};
+        wsprintfA(title, "*** %s ***", kProductName);
+        w = FindWindowA(nullptr, title);
+    }
+    return w;
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
+    if (HWND w = FindRunningFlowWindow()) {
+        HWND popup = GetLastActivePopup(w);
+        ShowWindow(w, SW_RESTORE);
+        SetForegroundWindow(popup);
+        return 0;
+    }
+    AppInstance = hInstance;
+    if (lpCmdLine != nullptr && lpCmdLine[0] != 0) ParseHandOption(lpCmdLine, SiteOverrideUrl, kSiteOverrideSize);
+    if (DialogBoxParamA(hInstance, "LANGCHOOSER", nullptr, LanguageChooserProc, 0) != 0) {
+        DialogBoxParamA(hInstance, "MANAGER", nullptr, DownloadWindowProc, 0);
+    }
+    return 0;
+}

@@ -1,0 +1,25 @@
+// Owner of one WinInet handle, closed on every path out of the operation that opened it.
+#pragma once
+#include <windows.h>
+#include <wininet.h>
+
+class InternetHandle {
+public:
+    explicit InternetHandle(HINTERNET h = nullptr) : h_(h) {}
+    ~InternetHandle() { Close(); }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    HINTERNET get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+    void Close() {
+        if (h_ != nullptr) InternetCloseHandle(h_);
+        h_ = nullptr;
+    }
+
+private:
+    HINTERNET h_;
+};
+
+// The agent name and open flags of every request the loader makes.
+constexpr char kInternetAgent[] = "Quillmoor";
+constexpr DWORD kInternetOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;

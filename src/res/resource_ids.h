@@ -1,0 +1,43 @@
+// Every resource id, control id, string id and private message of the loader. Shared by the
+// resource script (so plain #defines) and the C++ sources.
+#pragma once
+
+#define IDI_LOADER 105
+
+#define IDC_LANG_FRAME (-1)
+#define IDC_LANG_FIRST 1015
+#define IDC_LANG_CHT 1015
+#define IDC_LANG_DEU 1016
+#define IDC_LANG_ENG 1017
+#define IDC_LANG_SPA 1018
+#define IDC_LANG_FRE 1019
+#define IDC_LANG_ITA 1020
+#define IDC_LANG_JAP 1021
+#define IDC_LANG_KOR 1022
+#define IDC_LANG_DUT 1023
+#define IDC_LANG_POR 1024
+#define IDC_LANG_SWE 1025
+#define IDC_LANG_GRE 1026
+#define IDC_LANG_CHS 1027
+#define IDC_LANG_HEB 1028
+#define IDC_LANG_ARA 1029
+#define IDC_LANG_DAN 1030
+
+#define IDC_NOTICE 1001
+#define IDC_METER 1003
+#define IDC_FOCUS_SINK 1005
+
+#define IDS_TITLE 1
+#define IDS_INITIALIZING 2
+#define IDS_CONNECT_FAILED 3
+#define IDS_PARSING_ERROR 4
+#define IDS_NETWORK_ERROR 5
+#define IDS_PREPARING 6
+#define IDS_START_FAILED 7
+
+#define WM_BEGIN_DOWNLOAD 1025
+#define WM_DOWNLOAD_DONE 1026
+#define WM_DOWNLOAD_PROGRESS 1027
+
+#define NOTICE_TIMER_ID 123
+#define NOTICE_TIMER_PERIOD_MS 500

@@ -1,0 +1,49 @@
+// RegKey. QueryString asks for the size first and reads only when the whole value fits, so the
+// destination is never overrun whatever another program stored.
+#include "stamp/reg_key.h"
+
+int RegKey::Open(HKEY parent, const char* path) {
+    return RegOpenKeyA(parent, path, &key_) == ERROR_SUCCESS ? 1 : (key_ = nullptr, 0);
+}
+
+int RegKey::Create(HKEY parent, const char* path) {
+    return RegCreateKeyA(parent, path, &key_) == ERROR_SUCCESS ? 1 : (key_ = nullptr, 0);
+}
+
+int RegKey::SetString(const char* text, const char* name) {
+    if (key_ == nullptr) return 0;
+    DWORD size = static_cast<DWORD>(lstrlenA(text) + 1);
+    return RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size) == ERROR_SUCCESS ? 1 : 0;
+}
+
+int RegKey::QueryString(char* destination, std::size_t capacity, const char* name) {
+    if (capacity == 0) return 0;
+    destination[0] = 0;
+    if (key_ == nullptr) return 0;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key_, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return 0;
+    if (size > capacity) return 0;
+    DWORD read = size;
+    if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(destination), &read) != ERROR_SUCCESS ||
+        read > size) {
+        destination[0] = 0;
+        return 0;
+    }
+    // Stored data need not end with a NUL: terminate it, and refuse data that fills the whole
+    // destination without one.
+    if (read < capacity) {
+        destination[read] = 0;
+    } else if (destination[capacity - 1] != 0) {
+        destination[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+LONG RegKey::Close() {
+    if (key_ == nullptr) return 0;
+    LONG status = RegCloseKey(key_);
+    key_ = nullptr;
+    return status;
+}

@@ -1,0 +1,160 @@
+// Stamp reader: a descriptor pass for DLID and SNID, then a buffered pass for the branding
+// image. The byte layout and its checks are portable (stamp_layout); this file adds the file
+// access, the registry and the image file.
+#include "stamp/stamp_reader.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include "app/loader_state.h"
+#include "stamp/reg_key.h"
+#include "stamp/stamp_layout.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const char MiscKey[] = "SOFTWARE\\Halvorn Casino\\Halvorn Casino\\Misc";
+
+namespace {
+class DescriptorSource final : public StampSource {
+public:
+    explicit DescriptorSource(int fd) : fd_(fd) {}
+    bool SeekFromEnd(std::int64_t distance, bool allowStart) override {
+        long long at = _lseeki64(fd_, -distance, SEEK_END);
+        return allowStart ? at >= 0 : at > 0;
+    }
+    std::size_t Read(void* buffer, std::size_t n) override {
+        int got = _read(fd_, buffer, static_cast<unsigned>(n));
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+    std::int64_t Size() override { return _filelengthi64(fd_); }
+
+private:
+    int fd_;
+};
+
+class StreamSource final : public StampSource {
+public:
+    explicit StreamSource(FILE* f) : f_(f) {}
+    bool SeekFromEnd(std::int64_t distance, bool allowStart) override {
+        if (distance > Size()) return false;
+        if (_fseeki64(f_, -distance, SEEK_END) != 0) return false;
+        return allowStart || _ftelli64(f_) > 0;
+    }
+    std::size_t Read(void* buffer, std::size_t n) override { return std::fread(buffer, 1, n, f_); }
+    std::int64_t Size() override { return _filelengthi64(_fileno(f_)); }
+
+private:
+    FILE* f_;
+};
+
+void StoreMiscValue(const char* text, const char* name) {
+    RegKey key;
+    if (key.Create(HKEY_LOCAL_MACHINE, MiscKey)) key.SetString(text, name);
+    key.Close();
+}
+
+void CopySpan(char* dst, std::size_t cap, const unsigned char* area, const Span& span) {
+    std::size_t n = span.length < cap - 1 ? span.length : cap - 1;
+    std::memcpy(dst, area + span.offset, n);
+    std::memset(dst + n, 0, cap - n);
+}
+
+void ApplyNames(const unsigned char* area) {
+    NamesSplit split = SplitNamesArea(area);
+    char text[kCasinoTextSize];
+    CopySpan(text, sizeof text, area, split.name);
+    StoreMiscValue(text, "Surname");
+    CopyText(CasinoName, kCasinoTextSize, text);
+    if (!split.address.present) return;
+    CopySpan(text, sizeof text, area, split.address);
+    StoreMiscValue(text, "URL");
+    CopyText(CasinoAddress, kCasinoTextSize, text);
+    if (!split.company.present) return;
+    CopySpan(CasinoCompany, kCasinoTextSize, area, split.company);
+    StoreMiscValue(CasinoCompany, "CompanyName");
+}
+
+// "\temp\<tag>.img" under the Windows directory, only for a tag that stays a plain file name
+// and a path that fits BMPPath.
+bool BuildImagePath(const char* tag, char* path, std::size_t cap) {
+    if (!IsPlainFileNameTag(tag)) return false;
+    char windows[256];
+    std::memset(windows, 0, sizeof windows);
+    UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    if (n == 0 || n >= sizeof windows) return false;
+    path[0] = 0;
+    return AppendText(path, cap, windows) && AppendText(path, cap, "\\temp\\") && AppendText(path, cap, tag) &&
+           AppendText(path, cap, ".img");
+}
+
+bool WriteBrandingImage(StampSource& source, const BrandingHeader& header, const char* path) {
+    if (static_cast<std::int64_t>(header.imageLength) + stamp::kCcniTrailerSize > source.Size()) return false;
+    unsigned char* image = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(header.imageLength)));
+    if (image == nullptr) return false;
+    bool written = false;
+    if (ReadBrandingImage(source, header.imageLength, image)) {
+        if (FILE* out = std::fopen(path, "wb")) {
+            std::fwrite(image, 1, static_cast<std::size_t>(header.imageLength), out);
+            std::fclose(out);
+            written = true;
+        }
+    }
+    std::free(image);
+    return written;
+}
+
+void FillBranding(BrandingRecord* b, const char* path, const BrandingHeader& h) {
+    CopyText(b->BMPPath, sizeof b->BMPPath, path);
+    FormatDecimal(h.red, b->TColorR, sizeof b->TColorR);
+    FormatDecimal(h.green, b->TColorG, sizeof b->TColorG);
+    FormatDecimal(h.blue, b->TColorB, sizeof b->TColorB);
+    FormatDecimal(h.startX, b->StartX, sizeof b->StartX);
+    FormatDecimal(h.startY, b->StartY, sizeof b->StartY);
+}
+}  // namespace
+
+int ReadDistributionStampFrom(const char* fileName, char* tag, BrandingRecord* branding) {
+    tag[0] = 0;
+    if (fileName[0] == 0) return 0;
+    int fd = _open(fileName, _O_RDONLY | _O_BINARY);
+    if (fd == -1) return 0;
+    DescriptorPass pass;
+    {
+        DescriptorSource source(fd);
+        ReadDescriptorPass(source, pass);
+    }
+    if (pass.dlidFound) CopyText(tag, kStampTagBufferSize, pass.tag);
+    if (pass.snidFound) ApplyNames(pass.namesArea);
+    _close(fd);
+    if (!pass.dlidFound) return 0;
+
+    // A second open that fails only loses the branding; the tag stands.
+    FILE* stream = std::fopen(fileName, "rb");
+    if (stream == nullptr) return 1;
+    StreamSource source(stream);
+    BrandingHeader header;
+    ReadBrandingHeader(source, header);
+    char path[sizeof branding->BMPPath];
+    bool written = header.found && BuildImagePath(tag, path, sizeof path) && WriteBrandingImage(source, header, path);
+    std::fclose(stream);
+    if (written) FillBranding(branding, path, header);
+    return 1;
+}
+
+int ReadDistributionStamp(char* tag, BrandingRecord* branding) {
+    tag[0] = 0;
+    char fileName[MAX_PATH];
+    std::memset(fileName, 0, sizeof fileName);
+    GetModuleFileNameA(nullptr, fileName, MAX_PATH);
+    if (lstrcmpiA(fileName, "ntvdm") == 0) {
+        const char* commandLine = GetCommandLineA();
+        if (commandLine == nullptr || commandLine[0] == 0) return 0;
+        // A longer command line would be cut into the name of some other file: not read at all.
+        if (std::strlen(commandLine) >= MAX_PATH) return 0;
+        CopyText(fileName, sizeof fileName, commandLine);
+    }
+    return ReadDistributionStampFrom(fileName, tag, branding);
+}

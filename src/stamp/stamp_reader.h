@@ -1,0 +1,24 @@
+// Reads the distribution stamp from the program's own file.
+#pragma once
+
+struct BrandingRecord {
+    char BMPPath[128];
+    char TColorR[4];
+    char TColorG[4];
+    char TColorB[4];
+    char StartX[20];
+    char StartY[20];
+};
+static_assert(sizeof(BrandingRecord) == 180, "six fixed-width fields");
+
+constexpr int kStampTagBufferSize = 260;
+
+// tag: the caller's 260-byte buffer; branding: zero-filled by the caller. Returns 1 when the
+// DLID block was read. Stores the SNID names in the globals and under MiscKey, and the image
+// under the Windows temp folder.
+int ReadDistributionStamp(char* tag, BrandingRecord* branding);
+
+// The file ReadDistributionStamp reads; tests point it at a stamped file. Empty: the module.
+int ReadDistributionStampFrom(const char* fileName, char* tag, BrandingRecord* branding);
+
+extern const char MiscKey[];

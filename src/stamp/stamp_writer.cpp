@@ -1,0 +1,138 @@
+// Portable stamp writer and an in-memory view over the same reader the loader runs.
+#include "stamp/stamp_writer.h"
+
+#include "stamp/stamp_layout.h"
+
+#include <cstring>
+
+using namespace stamp;
+
+namespace {
+void PutLe(std::vector<unsigned char>& out, std::uint32_t value, int bytes) {
+    for (int k = 0; k < bytes; ++k) out.push_back(static_cast<unsigned char>(value >> (8 * k)));
+}
+
+void PutField(std::vector<unsigned char>& out, const std::string& text, std::size_t width) {
+    for (std::size_t k = 0; k < width; ++k) out.push_back(k < text.size() ? static_cast<unsigned char>(text[k]) : 0);
+}
+
+class MemorySource final : public StampSource {
+public:
+    explicit MemorySource(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+    bool SeekFromEnd(std::int64_t distance, bool allowStart) override {
+        std::int64_t at = static_cast<std::int64_t>(bytes_.size()) - distance;
+        if (at < 0 || (at == 0 && !allowStart)) return false;
+        pos_ = static_cast<std::size_t>(at);
+        return true;
+    }
+    std::size_t Read(void* buffer, std::size_t n) override {
+        std::size_t left = bytes_.size() - pos_;
+        std::size_t take = n < left ? n : left;
+        if (take > 0) std::memcpy(buffer, bytes_.data() + pos_, take);
+        pos_ += take;
+        return take;
+    }
+    std::int64_t Size() override { return static_cast<std::int64_t>(bytes_.size()); }
+
+private:
+    const std::vector<unsigned char>& bytes_;
+    std::size_t pos_ = 0;
+};
+
+bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
+}  // namespace
+
+std::string BuildStamp(const StampFields& f, std::vector<unsigned char>& out) {
+    if (f.versionTag.size() > kVersionTagSize) return "version tag is longer than 11 bytes";
+    if (f.downloadId.size() > kDownloadIdSize) return "download id is longer than 20 bytes";
+    if (HasNul(f.versionTag) || HasNul(f.downloadId)) return "tag and id cannot contain NUL bytes";
+    std::vector<unsigned char> area;
+    if (f.hasNames) {
+        if (HasNul(f.name) || HasNul(f.address) || HasNul(f.company)) return "names cannot contain NUL bytes";
+        if (f.address.empty() && !f.company.empty())
+            return "a company name needs an address before it";
+        // An address can never start at byte 1 of the area, so an empty name takes two NULs.
+        area.insert(area.end(), f.name.begin(), f.name.end());
+        area.push_back(0);
+        if (f.name.empty()) area.push_back(0);
+        area.insert(area.end(), f.address.begin(), f.address.end());
+        if (!f.company.empty()) {
+            area.push_back(0);
+            area.insert(area.end(), f.company.begin(), f.company.end());
+        }
+        if (area.size() > kNamesAreaSize)
+            return "name, address and company with their separators exceed the 80-byte names area";
+        area.resize(kNamesAreaSize, 0);
+    }
+    if (f.hasBranding) {
+        if (f.image.empty()) return "the branding image is empty";
+        if (f.image.size() > 0x7FFFFFFFu - kCcniTrailerSize) return "the branding image is too large";
+        if (f.red > 255 || f.green > 255 || f.blue > 255) return "colour components are 0 to 255";
+        if (f.startX > 65535 || f.startY > 65535) return "start positions are 0 to 65535";
+    }
+    if (f.hasBranding) {
+        out.insert(out.end(), f.image.begin(), f.image.end());
+        out.insert(out.end(), kReservedSize, 0);
+        PutLe(out, f.startY, 2);
+        PutLe(out, f.startX, 2);
+        out.push_back(static_cast<unsigned char>(f.blue));
+        out.push_back(static_cast<unsigned char>(f.green));
+        out.push_back(static_cast<unsigned char>(f.red));
+        PutLe(out, static_cast<std::uint32_t>(f.image.size()), 4);
+        out.insert(out.end(), kCcniMagic, kCcniMagic + kMagicSize);
+    }
+    if (f.hasNames) {
+        out.insert(out.end(), area.begin(), area.end());
+        out.insert(out.end(), kSnidMagic, kSnidMagic + kMagicSize);
+    } else if (f.hasBranding) {
+        out.insert(out.end(), kNamesAreaSize + kMagicSize, 0);
+    }
+    PutField(out, f.downloadId, kDownloadIdSize);
+    PutField(out, f.versionTag, kVersionTagSize);
+    out.insert(out.end(), kDlidMagic, kDlidMagic + kMagicSize);
+    return "";
+}
+
+StampView ViewStamp(const std::vector<unsigned char>& file) {
+    StampView v;
+    MemorySource source(file);
+    DescriptorPass pass;
+    ReadDescriptorPass(source, pass);
+    v.dlid = pass.dlidFound;
+    if (v.dlid) {
+        v.tag = pass.tag;
+        const char* tail = reinterpret_cast<const char*>(file.data() + file.size());
+        v.versionTag.assign(tail - kVersionTagAt, strnlen(tail - kVersionTagAt, kVersionTagSize));
+        v.downloadId.assign(tail - kDownloadIdAt, strnlen(tail - kDownloadIdAt, kDownloadIdSize));
+        v.stampSize = kDlidBlockSize;
+    }
+    if (pass.snidFound) {
+        v.snid = true;
+        NamesSplit split = SplitNamesArea(pass.namesArea);
+        const char* a = reinterpret_cast<const char*>(pass.namesArea);
+        v.name.assign(a + split.name.offset, split.name.length);
+        if (split.address.present) v.address.assign(a + split.address.offset, split.address.length);
+        if (split.company.present) v.company.assign(a + split.company.offset, split.company.length);
+        v.stampSize = kDlidSnidSize;
+    }
+    BrandingHeader header;
+    ReadBrandingHeader(source, header);
+    if (header.found) {
+        std::vector<unsigned char> image;
+        if (static_cast<std::int64_t>(header.imageLength) + kCcniTrailerSize <= source.Size()) {
+            image.resize(static_cast<std::size_t>(header.imageLength));
+            if (ReadBrandingImage(source, header.imageLength, image.data())) {
+                v.ccni = true;
+                v.image = std::move(image);
+                v.stampSize = static_cast<std::size_t>(header.imageLength) + kCcniTrailerSize;
+            }
+        }
+        v.imageLength = header.imageLength;
+        v.red = header.red;
+        v.green = header.green;
+        v.blue = header.blue;
+        v.startX = header.startX;
+        v.startY = header.startY;
+    }
+    return v;
+}

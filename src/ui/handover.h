@@ -1,0 +1,10 @@
+// The end of the download: start the installer and move the old installation aside.
+#pragma once
+#include <windows.h>
+
+// WM_DOWNLOAD_DONE: FALSE after the window has been ended, TRUE when a final message is shown.
+BOOL HandleDownloadDone(HWND window, WPARAM wParam);
+// Renames the folder of the previous installation, found through its uninstall entry.
+void RetireOldInstallation();
+
+extern const char kUninstallKeyPrefix[];

@@ -1,0 +1,68 @@
+// Notice text: the page's first line announces the installer size, the rest rotates line by
+// line in the notice box every 500 ms while the installer downloads.
+#include "ui/notice_text.h"
+
+#include "app/download_window.h"
+#include "app/loader_state.h"
+#include "net/download_worker.h"
+#include "net/page_fetch.h"
+#include "ui/notice_format.h"
+
+#include <cstdlib>
+#include <cstring>
+
+char* NoticeText;
+char* NoticeStart;
+char* NoticeCursor;
+UINT_PTR NoticeTimerId = static_cast<UINT_PTR>(-1);
+
+char* ExpandPlaceholders(const char* text) {
+    char* buffer = static_cast<char*>(std::malloc(kNoticeTextSize));
+    if (buffer == nullptr) return nullptr;
+    ExpandNoticePlaceholders(text, CasinoName, CasinoAddress, buffer, kNoticeTextSize);
+    return buffer;
+}
+
+namespace {
+bool PrepareNotice() {
+    if (!FetchPage(WorkBuffer) || ReplyBuffer == nullptr) return false;
+    char* lf = std::strchr(ReplyBuffer, '\n');
+    if (lf == nullptr) return false;
+    *lf = 0;
+    ReleaseNoticeText();
+    NoticeText = ExpandPlaceholders(lf + 1);
+    if (NoticeText == nullptr) return false;
+    NoticeStart = NoticeText;
+    NoticeCursor = NoticeText;
+    TotalBytes = ParseSizeLine(ReplyBuffer);
+    return TotalBytes > 0;
+}
+}  // namespace
+
+bool LoadNoticeText(HWND window) {
+    if (!PrepareNotice()) {
+        ShowFinalMessage(window, NoticeBox, IDS_PARSING_ERROR);
+        return false;
+    }
+    StartDownloadWorker(window);
+    NoticeTimerId = SetTimer(window, NOTICE_TIMER_ID, NOTICE_TIMER_PERIOD_MS, nullptr);
+    return true;
+}
+
+void RotateNotice(HWND window, UINT timerId) {
+    if (timerId != NoticeTimerId || NoticeStart == nullptr || NoticeCursor == nullptr) return;
+    char* view = static_cast<char*>(std::calloc(kNoticeTextSize, 1));
+    if (view == nullptr) return;
+    ComposeNoticeView(NoticeStart, NoticeCursor, view, kNoticeTextSize);
+    SetWindowTextA(NoticeBox, view);
+    std::free(view);
+    NoticeCursor = const_cast<char*>(AdvanceNoticeCursor(NoticeStart, NoticeCursor));
+    ParkFocus(window);
+}
+
+void ReleaseNoticeText() {
+    std::free(NoticeText);
+    NoticeText = nullptr;
+    NoticeStart = nullptr;
+    NoticeCursor = nullptr;
+}

@@ -1,0 +1,22 @@
+// The notice text fetched beside the installer: its size line, expansion and rotation.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr unsigned kNoticeTextSize = 22000;
+
+extern char* NoticeText;
+extern char* NoticeStart;
+extern char* NoticeCursor;
+extern UINT_PTR NoticeTimerId;  // (UINT_PTR)-1 while no timer has been set
+
+// Fetches the notice from WorkBuffer, sets TotalBytes, and starts the worker and the timer.
+// Returns true when the download started; otherwise shows final message 4.
+bool LoadNoticeText(HWND window);
+// A new NoticeText buffer holding text with its placeholders expanded, or nullptr.
+char* ExpandPlaceholders(const char* text);
+// Shows the next view on ticks of NoticeTimerId once the text exists.
+void RotateNotice(HWND window, UINT timerId);
+// Frees the notice text (at WM_DESTROY).
+void ReleaseNoticeText();

@@ -1,0 +1,62 @@
+// Progress meter. The background is painted once, when the bitmap is made; segments only ever
+// grow, so each draw adds segments and repaints the two frames over them.
+#include "ui/progress_meter.h"
+
+#include "app/loader_state.h"
+#include "res/resource_ids.h"
+#include "ui/meter_geometry.h"
+
+HBITMAP MeterBitmap;
+
+namespace {
+constexpr COLORREF kSegmentColour = 0x800000;
+
+void CreateMeterBitmap(HDC dc, HDC mem, int cx, int cy, HWND meter) {
+    MeterBitmap = CreateCompatibleBitmap(dc, cx, cy);
+    if (MeterBitmap == nullptr) return;
+    HBRUSH background = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    SelectObject(mem, GetStockObject(NULL_PEN));
+    SelectObject(mem, MeterBitmap);
+    SelectObject(mem, background);
+    Rectangle(mem, 0, 1, cx - 2, cy);
+    SelectObject(mem, GetStockObject(NULL_BRUSH));
+    DeleteObject(background);
+    PostMessageA(meter, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(MeterBitmap));
+}
+}  // namespace
+
+void DrawProgressMeter(HWND meter, int cx, int cy) {
+    HDC dc = GetDC(meter);
+    HDC mem = CreateCompatibleDC(dc);
+    if (MeterBitmap == nullptr) CreateMeterBitmap(dc, mem, cx, cy, meter);
+    ReleaseDC(meter, dc);
+    if (MeterBitmap == nullptr) {
+        DeleteDC(mem);
+        return;
+    }
+    SelectObject(mem, MeterBitmap);
+    int segW = MeterSegmentWidth(cx);
+    int count = MeterSegmentCount(ReceivedBytes.load(), TotalBytes, cx);
+    HBRUSH segments = CreateSolidBrush(kSegmentColour);
+    SelectObject(mem, segments);
+    SelectObject(mem, GetStockObject(NULL_PEN));
+    for (int k = 0, left = 2; k < count; ++k, left += segW) Rectangle(mem, left, 2, left + segW, cy - 1);
+    SelectObject(mem, GetStockObject(NULL_BRUSH));
+    DeleteObject(segments);
+    SelectObject(mem, GetStockObject(BLACK_PEN));
+    SelectObject(mem, GetStockObject(NULL_BRUSH));
+    Rectangle(mem, 0, 0, cx - 2, cy);
+    HPEN inner = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNFACE));
+    SelectObject(mem, inner);
+    Rectangle(mem, 1, 1, cx - 2, cy - 1);
+    DeleteDC(mem);
+    DeleteObject(inner);
+    InvalidateRect(meter, nullptr, FALSE);
+}
+
+void RefreshProgressMeter(HWND window) {
+    HWND meter = GetDlgItem(window, IDC_METER);
+    RECT client;
+    GetClientRect(meter, &client);
+    DrawProgressMeter(meter, client.right, client.bottom);
+}

@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""Checks a built loader.exe: PE32 or PE32+, GUI subsystem, only Windows system DLLs imported,
+and the dialog, string and icon resources present. usage: check_pe.py loader.exe OBJDUMP"""
+import re
+import struct
+import subprocess
+import sys
+
+ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "version.dll", "wininet.dll",
+           "msvcrt.dll", "winmm.dll"}
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON = 3, 5, 6, 14
+
+
+def resources(data):
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    assert data[pe:pe + 4] == b"PE\0\0", "not a PE file"
+    machine, nsect, _, _, _, optsize, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+    opt = pe + 24
+    magic = struct.unpack_from("<H", data, opt)[0]
+    subsystem = struct.unpack_from("<H", data, opt + 68)[0]
+    ddir = opt + (96 if magic == 0x10B else 112)
+    rsrc_rva, _ = struct.unpack_from("<II", data, ddir + 2 * 8)
+    sections = []
+    for i in range(nsect):
+        s = opt + optsize + 40 * i
+        vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
+        sections.append((va, max(vsize, rawsize), rawptr))
+
+    def off(rva):
+        for va, size, raw in sections:
+            if va <= rva < va + size:
+                return rva - va + raw
+        raise ValueError("rva outside sections")
+
+    base = off(rsrc_rva)
+    found = {}
+
+    def walk(offset, path):
+        named, ids = struct.unpack_from("<HH", data, offset + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, offset + 16 + 8 * i)
+            if name & 0x80000000:
+                p = base + (name & 0x7FFFFFFF)
+                n = struct.unpack_from("<H", data, p)[0]
+                key = data[p + 2:p + 2 + 2 * n].decode("utf-16-le")
+            else:
+                key = name
+            if target & 0x80000000:
+                walk(base + (target & 0x7FFFFFFF), path + [key])
+            else:
+                rva, size = struct.unpack_from("<II", data, base + target)
+                found[tuple(path + [key])] = data[off(rva):off(rva) + size]
+
+    walk(base, [])
+    return magic, subsystem, found
+
+
+def main():
+    exe, objdump = sys.argv[1], sys.argv[2]
+    data = open(exe, "rb").read()
+    magic, subsystem, found = resources(data)
+    errors = []
+    if subsystem != 2:
+        errors.append("subsystem %d is not the Windows GUI" % subsystem)
+    dump = subprocess.run([objdump, "-p", exe], capture_output=True, text=True, check=True).stdout
+    dlls = sorted({d.lower() for d in re.findall(r"DLL Name: (\S+)", dump)})
+    extra = [d for d in dlls if d not in ALLOWED]
+    if extra:
+        errors.append("imports non-system DLLs: %s" % ", ".join(extra))
+    for name in ("LANGCHOOSER", "MANAGER"):
+        entries = [v for k, v in found.items() if k[0] == RT_DIALOG and k[1] == name]
+        if not entries:
+            errors.append("dialog %s missing" % name)
+        elif struct.unpack_from("<HH", entries[0], 0) != (1, 0xFFFF):
+            errors.append("dialog %s is not an extended template" % name)
+    strings = [k for k in found if k[0] == RT_STRING and k[1] == 1 and k[2] == 1033]
+    if not strings:
+        errors.append("string table block 1 (ids 0-15) in English (United States) missing")
+    icons = [k for k in found if k[0] == RT_GROUP_ICON and k[1] == 105 and k[2] == 1033]
+    if not icons:
+        errors.append("icon group 105 missing")
+    else:
+        images = [v for k, v in found.items() if k[0] == RT_ICON]
+        if len(images) != 1 or len(images[0]) != 744:
+            errors.append("icon must be one 32x32 16-colour image of 744 bytes")
+    kind = "PE32" if magic == 0x10B else "PE32+"
+    print("%s: %s, %d bytes, GUI subsystem, imports %s" % (exe, kind, len(data), ", ".join(dlls)))
+    for e in errors:
+        print("FAIL: " + e)
+    sys.exit(1 if errors else 0)
+
+
+main()

@@ -1,0 +1,113 @@
+// The meter's pixels, read back with GetDIBits from a 312 x 26 client area.
+#include "ui/progress_meter.h"
+
+#include "app/loader_state.h"
+#include "res/resource_ids.h"
+#include "win_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+constexpr int kCx = 312;
+constexpr int kCy = 26;
+
+class MeterWindow {
+public:
+    MeterWindow() {
+        parent_ = CreateWindowA("STATIC", "meter parent", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr, nullptr, nullptr);
+        meter_ = CreateWindowA("STATIC", "", WS_CHILD | WS_VISIBLE | SS_BITMAP, 10, 10, kCx, kCy, parent_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_METER)), nullptr, nullptr);
+    }
+    ~MeterWindow() {
+        DestroyWindow(parent_);
+        if (MeterBitmap) DeleteObject(MeterBitmap);
+        MeterBitmap = nullptr;
+    }
+    HWND parent() const { return parent_; }
+    HWND meter() const { return meter_; }
+
+private:
+    HWND parent_;
+    HWND meter_;
+};
+
+// Pixels of MeterBitmap as 0xRRGGBB, row 0 at the top.
+std::vector<unsigned> ReadPixels() {
+    std::vector<unsigned> pixels(kCx * kCy);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kCx;
+    info.bmiHeader.biHeight = -kCy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC dc = GetDC(nullptr);
+    int rows = GetDIBits(dc, MeterBitmap, 0, kCy, pixels.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, dc);
+    EXPECT_EQ(rows, kCy);
+    for (unsigned& p : pixels) p &= 0xFFFFFF;
+    return pixels;
+}
+
+unsigned Rgb(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
+
+constexpr unsigned kNavy = 0x000080;
+constexpr unsigned kBlack = 0x000000;
+}  // namespace
+
+TEST(ProgressMeterTest, SegmentsAndFramesLandOnTheirColumns) {
+    MeterWindow w;
+    const unsigned face = Rgb(GetSysColor(COLOR_BTNFACE));
+    TotalBytes = 2100;
+    ReceivedBytes = 0;
+    RefreshProgressMeter(w.parent());
+    ASSERT_NE(MeterBitmap, nullptr);
+    std::vector<unsigned> px = ReadPixels();
+    auto at = [&](int x, int y) { return px[y * kCx + x]; };
+    for (int x = 0; x < kCx; ++x)
+        for (int y = 0; y < kCy; ++y) EXPECT_NE(at(x, y), kNavy) << "no segment at 0 bytes, x=" << x << " y=" << y;
+    EXPECT_EQ(at(150, 12), face) << "background";
+    EXPECT_EQ(at(0, 12), kBlack) << "outer frame left";
+    EXPECT_EQ(at(150, 0), kBlack) << "outer frame top";
+    EXPECT_EQ(at(150, kCy - 1), kBlack) << "outer frame bottom";
+    EXPECT_EQ(at(kCx - 3, 0), kBlack) << "outer frame right edge on cx - 3";
+    EXPECT_EQ(at(kCx - 3, 12), face) << "inner frame right edge on cx - 3 too";
+
+    ReceivedBytes = 1000;  // 10 segments
+    RefreshProgressMeter(w.parent());
+    px = ReadPixels();
+    for (int k = 0; k < 10; ++k) {
+        int left = 2 + 15 * k;
+        EXPECT_EQ(at(left, 12), kNavy) << "segment " << k << " starts at x=" << left;
+        EXPECT_EQ(at(left + 13, 12), kNavy) << "segment " << k << " ends at x=" << left + 13;
+        EXPECT_EQ(at(left + 14, 12), face) << "one-column gap after segment " << k;
+        EXPECT_EQ(at(left, 2), kNavy);
+        EXPECT_EQ(at(left, kCy - 3), kNavy);
+        EXPECT_EQ(at(left, 1), face) << "inner frame above the segments";
+        EXPECT_EQ(at(left, kCy - 2), face) << "inner frame below the segments";
+    }
+    EXPECT_EQ(at(2 + 15 * 10, 12), face) << "the eleventh segment is not drawn yet";
+
+    ReceivedBytes = 2100;  // complete: 21 segments, the last cut at the bitmap's edge
+    RefreshProgressMeter(w.parent());
+    px = ReadPixels();
+    EXPECT_EQ(at(287, 12), kNavy);
+    EXPECT_EQ(at(300, 12), kNavy) << "twentieth segment ends at x=300";
+    EXPECT_EQ(at(302, 12), kNavy) << "twenty-first segment starts at x=302";
+    EXPECT_EQ(at(kCx - 3, 12), face) << "the frames are drawn over the twenty-first segment";
+    EXPECT_EQ(at(kCx - 2, 12), kNavy) << "the twenty-first segment runs on past the frame to the edge";
+    EXPECT_EQ(at(kCx - 1, 12), kNavy);
+}
+
+TEST(ProgressMeterTest, OversizedCountsDrawAFullMeterWithoutWrapping) {
+    MeterWindow w;
+    TotalBytes = 1;
+    ReceivedBytes = 0x7FFFFFFF;
+    RefreshProgressMeter(w.parent());
+    std::vector<unsigned> px = ReadPixels();
+    EXPECT_EQ(px[12 * kCx + 2], kNavy);
+    EXPECT_EQ(px[12 * kCx + 300], kNavy);
+    EXPECT_EQ(px[0], kBlack);
+}
