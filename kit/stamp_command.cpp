@@ -1,0 +1,151 @@
+// loaderkit stamp: writes the stamp the loader reads at start, or shows the one a file carries.
+#include "commands.h"
+#include "files.h"
+#include "options.h"
+#include "stamp/stamp_writer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+const char kHelp[] =
+    "usage: loaderkit stamp --in PROGRAM --out COPY --tag TAG [--id ID]\n"
+    "                       [--name NAME [--address ADDRESS [--company COMPANY]]]\n"
+    "                       [--image FILE [--color R,G,B] [--start X,Y]] [--replace]\n"
+    "       loaderkit stamp --show FILE\n"
+    "\n"
+    "Writes a copy of PROGRAM with a distribution stamp appended:\n"
+    "  --tag TAG          version tag, at most 11 bytes (the DLID block)\n"
+    "  --id ID            download id, at most 20 bytes; the loader's tag becomes TAG_ID\n"
+    "  --name NAME        casino display name (adds the SNID block)\n"
+    "  --address ADDRESS  casino web address\n"
+    "  --company COMPANY  company name; name, address and company with one NUL between\n"
+    "                     each must fit 80 bytes\n"
+    "  --image FILE       branding image, copied unchanged (adds the CCNI block)\n"
+    "  --color R,G,B      branding colour, each 0 to 255 (default 0,0,0)\n"
+    "  --start X,Y        branding start position, each 0 to 65535 (default 0,0)\n"
+    "  --replace          remove a stamp that PROGRAM already carries instead of refusing\n"
+    "  --show FILE        print the stamp that FILE carries, one 'key: value' per line\n"
+    "\n"
+    "Nothing is written when a value does not fit; the exit code is then 1 (2 for usage errors).\n";
+
+int Fail(const std::string& message, int code = 1) {
+    std::fprintf(stderr, "loaderkit stamp: %s\n", message.c_str());
+    return code;
+}
+
+bool ParsePair(const std::string& text, unsigned max, int count, unsigned* out) {
+    std::size_t at = 0;
+    for (int k = 0; k < count; ++k) {
+        std::size_t comma = text.find(',', at);
+        std::string part = text.substr(at, k + 1 < count ? comma - at : std::string::npos);
+        if (part.empty() || part.size() > 5 || part.find_first_not_of("0123456789") != std::string::npos) return false;
+        unsigned long v = std::strtoul(part.c_str(), nullptr, 10);
+        if (v > max) return false;
+        out[k] = static_cast<unsigned>(v);
+        if (k + 1 < count) {
+            if (comma == std::string::npos) return false;
+            at = comma + 1;
+        }
+    }
+    return true;
+}
+
+std::string Printable(const std::string& s) {
+    std::string out;
+    char hex[8];
+    for (unsigned char c : s) {
+        if (c >= 32 && c < 127 && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+int Show(const std::string& path) {
+    std::vector<unsigned char> bytes;
+    std::string error;
+    if (!ReadFileBytes(path, bytes, error)) return Fail(error);
+    StampView v = ViewStamp(bytes);
+    std::printf("file: %s\nfile-bytes: %zu\n", path.c_str(), bytes.size());
+    std::printf("dlid: %s\n", v.dlid ? "yes" : "no");
+    if (v.dlid) {
+        std::printf("tag: %s\nversion-tag: %s\ndownload-id: %s\n", Printable(v.tag).c_str(),
+                    Printable(v.versionTag).c_str(), Printable(v.downloadId).c_str());
+    }
+    std::printf("snid: %s\n", v.snid ? "yes" : "no");
+    if (v.snid) {
+        std::printf("name: %s\naddress: %s\ncompany: %s\n", Printable(v.name).c_str(), Printable(v.address).c_str(),
+                    Printable(v.company).c_str());
+    }
+    std::printf("ccni: %s\n", v.ccni ? "yes" : "no");
+    if (v.ccni) {
+        std::printf("image-bytes: %d\ncolor: %u,%u,%u\nstart: %u,%u\n", v.imageLength, v.red, v.green, v.blue,
+                    v.startX, v.startY);
+    }
+    std::printf("stamp-bytes: %zu\n", v.stampSize);
+    return 0;
+}
+}  // namespace
+
+int StampCommand(int argc, char** argv) {
+    Options o = ParseOptions(argc, argv, {"--in", "--out", "--tag", "--id", "--name", "--address", "--company",
+                                          "--image", "--color", "--start", "--show"},
+                             {"--replace", "--help", "-h"});
+    if (o.Has("--help") || o.Has("-h")) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (!o.error.empty()) return Fail(o.error + " (see --help)", 2);
+    if (o.Has("--show")) {
+        if (o.values.size() > 1 || !o.flags.empty()) return Fail("--show takes no other option", 2);
+        return Show(o.Get("--show"));
+    }
+    if (!o.Has("--in") || !o.Has("--out") || !o.Has("--tag")) return Fail("--in, --out and --tag are required", 2);
+    if (o.Has("--address") && !o.Has("--name")) return Fail("--address needs --name", 2);
+    if (o.Has("--company") && !o.Has("--address")) return Fail("--company needs --address", 2);
+    if ((o.Has("--color") || o.Has("--start")) && !o.Has("--image")) return Fail("--color and --start need --image", 2);
+
+    StampFields f;
+    f.versionTag = o.Get("--tag");
+    f.downloadId = o.Get("--id");
+    f.hasNames = o.Has("--name");
+    f.name = o.Get("--name");
+    f.address = o.Get("--address");
+    f.company = o.Get("--company");
+    std::string error;
+    if (o.Has("--image")) {
+        f.hasBranding = true;
+        if (!ReadFileBytes(o.Get("--image"), f.image, error)) return Fail(error);
+        unsigned rgb[3] = {0, 0, 0};
+        unsigned xy[2] = {0, 0};
+        if (o.Has("--color") && !ParsePair(o.Get("--color"), 255, 3, rgb))
+            return Fail("--color must be R,G,B with each 0 to 255");
+        if (o.Has("--start") && !ParsePair(o.Get("--start"), 65535, 2, xy))
+            return Fail("--start must be X,Y with each 0 to 65535");
+        f.red = rgb[0];
+        f.green = rgb[1];
+        f.blue = rgb[2];
+        f.startX = xy[0];
+        f.startY = xy[1];
+    }
+    std::vector<unsigned char> program;
+    if (!ReadFileBytes(o.Get("--in"), program, error)) return Fail(error);
+    StampView existing = ViewStamp(program);
+    if (existing.stampSize > 0) {
+        if (!o.Has("--replace"))
+            return Fail(o.Get("--in") + " already carries a stamp (tag '" + Printable(existing.tag) +
+                        "'); use --replace to remove it first");
+        program.resize(program.size() - existing.stampSize);
+    }
+    std::string why = BuildStamp(f, program);
+    if (!why.empty()) return Fail(why);
+    struct stat st{};
+    bool executable = stat(o.Get("--in").c_str(), &st) == 0 && (st.st_mode & S_IXUSR);
+    if (!WriteFileAtomically(o.Get("--out"), program, executable, error)) return Fail(error);
+    return 0;
+}

@@ -1,0 +1,81 @@
+// The notice text's size line, placeholders and rotation.
+#include "ui/notice_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+TEST(NoticeFormat, SizeLineReadsLikeThirtyTwoBitArithmetic) {
+    struct Case {
+        const char* line;
+        std::int32_t value;
+    } cases[] = {
+        {"12345\r", 12345}, {" +7", 7},   {"-5", -5},           {"abc", 0},
+        {"", 0},            {"\t\v\f 42x", 42}, {"+-3", 0},     {"2147483647", 2147483647},
+        {"2147483648", -2147483647 - 1}, {"4294967296", 0}, {"4294967297", 1},
+        {"99999999999999999999", static_cast<std::int32_t>(0x630FFFFF)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ParseSizeLine(c.line), c.value) << c.line;
+}
+
+namespace {
+std::string Expand(const std::string& text, const char* name = "Nord", const char* address = "nord.example",
+                   std::size_t cap = 22000) {
+    std::vector<char> out(cap + 8, 'G');
+    std::size_t n = ExpandNoticePlaceholders(text.c_str(), name, address, out.data(), cap);
+    EXPECT_EQ(out[n], 0);
+    for (std::size_t i = cap; i < cap + 8; ++i) EXPECT_EQ(out[i], 'G') << "written past the buffer at " << i;
+    return std::string(out.data(), n);
+}
+}  // namespace
+
+TEST(NoticeFormat, PlaceholdersExpandOnceAndExactly) {
+    EXPECT_EQ(Expand("Welcome to [CASINO_NAME] at [CASINO_ADDRESS]!"), "Welcome to Nord at nord.example!");
+    EXPECT_EQ(Expand("[CASINO_NAME][CASINO_NAME]"), "NordNord");
+    EXPECT_EQ(Expand("[casino_name] [CASINO_NAME"), "[casino_name] [CASINO_NAME");
+    EXPECT_EQ(Expand("x [CASINO_ADDRESS] [OTHER]"), "x nord.example [OTHER]");
+    EXPECT_EQ(Expand("[CASINO_NAME]", "Evil [CASINO_ADDRESS]"), "Evil [CASINO_ADDRESS]") << "replacements are not rescanned";
+    EXPECT_EQ(Expand(""), "");
+}
+
+TEST(NoticeFormat, ExpansionIsCutAtTheBuffersEnd) {
+    std::string name(79, 'N');
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "[CASINO_NAME]";  // 26000 bytes in, 158000 out
+    std::string out = Expand(text, name.c_str(), "a", 22000);
+    EXPECT_EQ(out.size(), 21999u);
+    EXPECT_EQ(out.find_first_not_of('N'), std::string::npos);
+    EXPECT_EQ(Expand("abcdef", "n", "a", 4), "abc");
+    EXPECT_EQ(Expand("ab[CASINO_NAME]", "xyz", "a", 5), "abxy") << "a replacement is cut too";
+}
+
+namespace {
+// The views shown tick by tick, starting from a fresh cursor.
+std::vector<std::string> Views(const std::string& text, int ticks) {
+    std::vector<std::string> views;
+    const char* start = text.c_str();
+    const char* cursor = start;
+    std::vector<char> view(22000);
+    for (int t = 0; t < ticks; ++t) {
+        ComposeNoticeView(start, cursor, view.data(), view.size());
+        views.push_back(view.data());
+        cursor = AdvanceNoticeCursor(start, cursor);
+        EXPECT_TRUE(cursor >= start && cursor <= start + text.size()) << "cursor left the text";
+    }
+    return views;
+}
+}  // namespace
+
+TEST(NoticeFormat, RotationStepsOneLineATick) {
+    const std::string abc = "A\r\nB\r\nC\r\n";
+    EXPECT_EQ(Views(abc, 6), (std::vector<std::string>{abc, "B\r\nC\r\nA\r\n", "C\r\nA\r\nB\r\n", abc,
+                                                       "B\r\nC\r\nA\r\n", "C\r\nA\r\nB\r\n"}));
+    const std::string open = "A\r\nB\r\nC";
+    EXPECT_EQ(Views(open, 5), (std::vector<std::string>{open, "B\r\nCA\r\n", "CA\r\nB\r\n", "B\r\nCA\r\n",
+                                                        "CA\r\nB\r\n"}));
+    EXPECT_EQ(Views("only\r\n", 3), (std::vector<std::string>{"only\r\n", "only\r\n", "only\r\n"}));
+    EXPECT_EQ(Views("no line break", 3), (std::vector<std::string>{"no line break", "no line break", "no line break"}));
+    EXPECT_EQ(Views("", 2), (std::vector<std::string>{"", ""}));
+}
