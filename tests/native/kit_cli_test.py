@@ -99,7 +99,8 @@ class KitTest(unittest.TestCase):
         for command in ("stamp", "scramble", "unscramble", "site"):
             r = kit(command, "--help")
             self.assertEqual(r.returncode, 0, command)
-            self.assertIn(b"loaderkit " + command.encode() + b" [", r.stdout)
+            self.assertIn(b"loaderkit " + command.encode() + b" ", r.stdout)
+            self.assertIn(b"usage:", r.stdout)
         self.assertEqual(kit().returncode, 2)
         self.assertEqual(kit("frobnicate").returncode, 2)
 
