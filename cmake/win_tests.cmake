@@ -6,7 +6,7 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/tests/support/wine-run.sh)
-set(SITE ${CMAKE_SOURCE_DIR}/tests/support/site.py)
+set(SITE ${CMAKE_SOURCE_DIR}/tests/support/scripted_site.py)
 
 # Test programs: the robot, a stand-in installer, and DLLs with chosen file versions.
 add_executable(robot tests/support/robot.cpp)

@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 xvfb x11-utils imagemagick
   googletest clang-14 libclang-rt-14-dev
-  fonts-dejavu-core fonts-wqy-microhei
+  fonts-dejavu-core fonts-wqy-microhei locales
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -21,3 +21,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update -qq
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# Wine takes the system language from LANG only when that locale exists on the machine.
+for l in en_US de_DE ja_JP zh_TW zh_CN da_DK ar_SA he_IL ru_RU el_GR ko_KR; do
+  locale -a 2>/dev/null | grep -qi "^$l.utf-\?8$" || localedef -i "$l" -f UTF-8 "$l.UTF-8" 2>/dev/null || \
+    echo "setup: could not generate locale $l.UTF-8" >&2
+done

@@ -61,12 +61,17 @@ HWND Target(const std::vector<std::string>& a, std::size_t at) {
     return id == 0 ? top : GetDlgItem(top, id);
 }
 
+// Control texts travel as UTF-8, read as Unicode so that a caption set in another code page
+// (a Japanese button on a Japanese system) arrives as the characters the player sees.
 std::string GetText(HWND h) {
-    char buffer[32768];
-    buffer[0] = 0;
+    static wchar_t wide[32768];
+    wide[0] = 0;
     DWORD_PTR got = 0;
-    SendMessageTimeoutA(h, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &got);
-    return std::string(buffer, got < sizeof buffer ? got : 0);
+    SendMessageTimeoutW(h, WM_GETTEXT, 32768, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG, 5000, &got);
+    if (got >= 32768) got = 0;
+    static char utf8[4 * 32768];
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(got), utf8, sizeof utf8, nullptr, nullptr);
+    return std::string(utf8, n > 0 ? n : 0);
 }
 
 HWND FocusOf(HWND h) {
@@ -105,7 +110,9 @@ std::string Run(const std::vector<std::string>& a) {
         DWORD deadline = GetTickCount() + static_cast<DWORD>(std::atoi(a.at(2).c_str()));
         bool wantPresent = cmd == "wait";
         for (;;) {
-            bool present = FindTop(a[1]) != nullptr;
+            // A dialog counts as present once it is shown, that is after its initialisation.
+            HWND w = FindTop(a[1]);
+            bool present = w != nullptr && (!wantPresent || IsWindowVisible(w));
             if (present == wantPresent) return "ok 1";
             if (static_cast<LONG>(GetTickCount() - deadline) > 0) return "ok 0";
             Sleep(20);
@@ -123,6 +130,18 @@ std::string Run(const std::vector<std::string>& a) {
             if (static_cast<LONG>(GetTickCount() - deadline) > 0) return "err timeout";
             Sleep(10);
         }
+    }
+    if (cmd == "fg") {
+        char title[256] = {};
+        GetWindowTextA(GetForegroundWindow(), title, sizeof title);
+        return "ok " + Escape(title);
+    }
+    if (cmd == "count") {  // caption: top-level windows with that caption
+        int n = 0;
+        for (HWND w = FindWindowExA(nullptr, nullptr, nullptr, a.at(1).c_str()); w != nullptr;
+             w = FindWindowExA(nullptr, w, nullptr, a.at(1).c_str()))
+            ++n;
+        return "ok " + std::to_string(n);
     }
     HWND h = nullptr;
     if (cmd.rfind("reg", 0) != 0) {
@@ -147,19 +166,46 @@ std::string Run(const std::vector<std::string>& a) {
         std::snprintf(line, sizeof line, "ok %ld %ld", r.right, r.bottom);
         return line;
     }
+    if (cmd == "navy") {  // caption id: navy pixels of the control as shown on the screen
+        RECT r;
+        GetWindowRect(h, &r);
+        int w = r.right - r.left;
+        int ht = r.bottom - r.top;
+        if (w <= 0 || ht <= 0) return "ok 0";
+        HDC screen = GetDC(nullptr);
+        HDC mem = CreateCompatibleDC(screen);
+        HBITMAP bmp = CreateCompatibleBitmap(screen, w, ht);
+        HGDIOBJ old = SelectObject(mem, bmp);
+        BitBlt(mem, 0, 0, w, ht, screen, r.left, r.top, SRCCOPY);
+        SelectObject(mem, old);
+        std::vector<unsigned> px(static_cast<std::size_t>(w) * ht);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -ht;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        GetDIBits(mem, bmp, 0, ht, px.data(), &info, DIB_RGB_COLORS);
+        DeleteObject(bmp);
+        DeleteDC(mem);
+        ReleaseDC(nullptr, screen);
+        int n = 0;
+        for (unsigned p : px) n += (p & 0xFFFFFF) == 0x000080;
+        return "ok " + std::to_string(n);
+    }
     if (cmd == "click") {
         DWORD_PTR ignored = 0;
         SendMessageTimeoutA(h, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
         return "ok";
     }
-    if (cmd == "syscmd") {
-        PostMessageA(h, WM_SYSCOMMAND, static_cast<WPARAM>(std::strtoul(a.at(2).c_str(), nullptr, 0)), 0);
+    if (cmd == "syscmd") {  // caption id command
+        PostMessageA(h, WM_SYSCOMMAND, static_cast<WPARAM>(std::strtoul(a.back().c_str(), nullptr, 0)), 0);
         return "ok";
     }
-    if (cmd == "key" || cmd == "altkey") {  // caption vk: real key strokes to the foreground window
+    if (cmd == "key" || cmd == "altkey") {  // caption id vk: real key strokes to the foreground window
         SetForegroundWindow(h);
         Sleep(100);
-        SendKey(static_cast<WORD>(std::strtoul(a.at(2).c_str(), nullptr, 0)), cmd == "altkey");
+        SendKey(static_cast<WORD>(std::strtoul(a.back().c_str(), nullptr, 0)), cmd == "altkey");
         return "ok";
     }
     if (cmd == "regget") {  // root path name

@@ -24,6 +24,9 @@ mkdir -p "$WINEPREFIX"
   "$wineserver" -p120 >/dev/null 2>&1 </dev/null 9>&- || true
   if [ ! -f "$WINEPREFIX/.initialised" ]; then
     "$wine64" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
+    # Xvfb runs no window manager: unmanaged windows get Wine's own captions and hide at once,
+    # instead of waiting two seconds for a manager to withdraw them.
+    "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null 9>&-
     touch "$WINEPREFIX/.initialised"
   fi
 ) 9>"$WINEPREFIX.lock"

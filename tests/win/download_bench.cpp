@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
     const char* port = std::getenv("LOADER_SITE_PORT");
     if (port == nullptr) {
-        std::fprintf(stderr, "download_bench: run under tests/support/site.py --fixtures --exec\n");
+        std::fprintf(stderr, "download_bench: run under tests/support/scripted_site.py --fixtures --exec\n");
         return 2;
     }
     char folder[MAX_PATH];

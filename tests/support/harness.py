@@ -1,0 +1,253 @@
+"""End-to-end harness: the real loader.exe under Wine, a robot in the same Wine session, a
+scripted site, and checks on files, the registry and the site's request log.
+
+The test command exports LOADER_BUILD_DIR, LOADER_EXE, LOADER_ROBOT, LOADER_FAKE_INSTALLER,
+LOADERKIT and DISPLAY; each test gets a scratch folder as the loader's current directory.
+"""
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+from scripted_site import ScriptedSite
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WINE_RUN = os.path.join(HERE, "wine-run.sh")
+BUILD = os.environ.get("LOADER_BUILD_DIR", os.path.join(HERE, "..", "..", "build", "win64"))
+LOADER = os.environ.get("LOADER_EXE", os.path.join(BUILD, "loader.exe"))
+ROBOT = os.environ.get("LOADER_ROBOT", os.path.join(BUILD, "robot.exe"))
+FAKE_INSTALLER = os.environ.get("LOADER_FAKE_INSTALLER", os.path.join(BUILD, "fake_installer.exe"))
+LOADERKIT = os.environ.get("LOADERKIT", os.path.join(HERE, "..", "..", "build", "native", "loaderkit"))
+SHOTS = os.environ.get("LOADER_SCREENSHOTS")  # folder for screenshots, when wanted
+
+CHOOSER = "Language:"
+WINDOW = "Downloading..."
+IDOK, IDCANCEL, NOTICE, METER, SINK = 1, 2, 1001, 1003, 1005
+WS_EX_LAYOUTRTL = 0x00400000
+SC_CLOSE, SC_MINIMIZE, SC_MAXIMIZE, SC_RESTORE = 0xF060, 0xF020, 0xF030, 0xF120
+VK_ESCAPE, VK_F4 = 0x1B, 0x73
+TEXTS = {
+    2: "Initializing...",
+    3: "Failed to connect to download site.\r\nPlease try again later...",
+    4: "Parsing error occured. Please contact\r\nus if this error persists.",
+    5: "A network error occured while downloading software.\r\nPlease try again later...",
+    6: "Preparing to run installation...",
+    7: "Error starting casino installation. Please contact\r\nus if this error persists.",
+}
+LANG_BUTTON = {code: 1015 + i for i, code in enumerate(
+    "CHT DEU ENG SPA FRE ITA JAP KOR DUT POR SWE GRE CHS HEB ARA DAN".split())}
+
+
+def unescape(s):
+    out = bytearray()
+    i = 0
+    while i < len(s):
+        if s[i] == "\\" and s[i + 1:i + 2] == "x":
+            out.append(int(s[i + 2:i + 4], 16))
+            i += 4
+        else:
+            out.append(ord(s[i]))
+            i += 1
+    return bytes(out)
+
+
+def escape(b):
+    return "".join(chr(c) if 32 <= c < 127 and c != 92 else "\\x%02x" % c for c in b)
+
+
+def wine_env(extra=None):
+    env = dict(os.environ, LOADER_BUILD_DIR=BUILD)
+    env.pop("http_proxy", None)
+    env.update(extra or {})
+    return env
+
+
+class Robot:
+    """The robot.exe session: one command line in, one answer line out."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen([WINE_RUN, ROBOT], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     env=wine_env(), text=True, encoding="latin-1")
+        first = self.proc.stdout.readline().strip()
+        assert first == "ready", "robot did not start: %r" % first
+
+    def cmd(self, *args):
+        self.proc.stdin.write("\t".join(str(a) for a in args) + "\n")
+        self.proc.stdin.flush()
+        answer = self.proc.stdout.readline().rstrip("\n")
+        if not answer.startswith("ok"):
+            raise AssertionError("robot %s: %s" % (args, answer))
+        return answer[3:]
+
+    def close(self):
+        try:
+            self.proc.stdin.write("quit\n")
+            self.proc.stdin.flush()
+            self.proc.wait(10)
+        except (OSError, subprocess.TimeoutExpired):
+            self.proc.kill()
+
+    # -- windows ----------------------------------------------------------------------------
+    def wait(self, caption, ms=15000):
+        return self.cmd("wait", caption, ms) == "1"
+
+    def gone(self, caption, ms=15000):
+        return self.cmd("gone", caption, ms) == "1"
+
+    def exists(self, caption, control=0):
+        return self.cmd("find", caption, control) == "1"
+
+    def text(self, caption, control=0):
+        """The control's text as the player reads it (Unicode)."""
+        return unescape(self.cmd("text", caption, control)).decode("utf-8")
+
+    def wait_text(self, caption, control, text, ms=20000):
+        """Waits until the control's text contains text; returns the whole text."""
+        return unescape(self.cmd("waittext", caption, control, escape(text.encode("utf-8")), ms)).decode("utf-8")
+
+    def info(self, caption, control=0):
+        fields = dict(kv.split("=") for kv in self.cmd("info", caption, control).split())
+        return {k: int(v, 16) if k in ("style", "exstyle") else int(v) for k, v in fields.items()}
+
+    def click(self, caption, control):
+        self.cmd("click", caption, control)
+
+    def syscmd(self, caption, sc):
+        self.cmd("syscmd", caption, 0, hex(sc))
+
+    def key(self, caption, vk, alt=False):
+        self.cmd("altkey" if alt else "key", caption, 0, hex(vk))
+
+    def foreground(self):
+        return unescape(self.cmd("fg"))
+
+    def count(self, caption):
+        return int(self.cmd("count", caption))
+
+    def navy(self, caption, control):
+        return int(self.cmd("navy", caption, control))
+
+    # -- registry (HKLM) ----------------------------------------------------------------------
+    def reg_get(self, path, name=""):
+        answer = self.cmd("regget", "HKLM", path, name)
+        if answer in ("nokey", "novalue"):
+            return None
+        _, _, size, data = answer.split(" ", 3) if answer.count(" ") >= 3 else (answer.split(" ") + [""])[:4]
+        raw = unescape(data)
+        return raw[:-1] if raw.endswith(b"\0") else raw
+
+    def reg_set(self, path, name, value):
+        self.cmd("regset", "HKLM", path, name, escape(value.encode("latin-1")))
+
+    def reg_delete(self, path):
+        self.cmd("regdel", "HKLM", path)
+
+
+class LoaderTest(unittest.TestCase):
+    """Base class: a robot, a scripted site, a scratch folder, and helpers to run loader.exe."""
+
+    robot = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.robot = Robot()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.robot.close()
+
+    def setUp(self):
+        self.site = ScriptedSite()
+        self.site.start()
+        self.work = os.path.join(BUILD, "e2e-work", self.id().split(".")[-1])
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.procs = []
+        for caption in (CHOOSER, WINDOW):
+            self.assertTrue(self.robot.gone(caption, 10000), "a loader window of an earlier test is still open")
+
+    def tearDown(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        self.site.stop()
+
+    def start_loader(self, args=(), lang="en_US.UTF-8", proxy=None, exe=None):
+        env = {"LANG": lang, "LC_ALL": lang}
+        if proxy:
+            env["http_proxy"] = proxy
+        p = subprocess.Popen([WINE_RUN, exe or LOADER, *args], cwd=self.work, env=wine_env(env),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p
+
+    def finish(self, proc, timeout=30):
+        return proc.wait(timeout)
+
+    def choose(self, code=None):
+        """Waits for the chooser, checks a language if given, presses OK."""
+        self.assertTrue(self.robot.wait(CHOOSER), "no language chooser")
+        if code:
+            self.robot.click(CHOOSER, LANG_BUTTON[code])
+        self.robot.click(CHOOSER, IDOK)
+        self.assertTrue(self.robot.wait(WINDOW), "no download window")
+
+    def final_message(self, status, ms=30000):
+        text = self.robot.wait_text(WINDOW, NOTICE, TEXTS[status], ms)
+        self.assertEqual(text, TEXTS[status])
+        ok = self.robot.info(WINDOW, IDOK)
+        self.assertEqual(ok["visible"], 1, "OK is shown with a final message")
+        return ok
+
+    def close_with_ok(self, proc):
+        self.robot.click(WINDOW, IDOK)
+        self.assertTrue(self.robot.gone(WINDOW))
+        self.assertEqual(self.finish(proc), 0)
+
+    def screenshot(self, name):
+        if not SHOTS:
+            return None
+        os.makedirs(SHOTS, exist_ok=True)
+        path = os.path.join(SHOTS, name + ".png")
+        subprocess.run(["import", "-window", "root", path], check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return path
+
+    def file(self, name):
+        return os.path.join(self.work, name)
+
+    # -- the demo site ------------------------------------------------------------------------
+    def serve_package(self, installer=None, text=None, size=None, page=None, variant=None, language="ENG",
+                      host=None, installer_mode="normal", installer_status=200):
+        """A download site under /dl/ with the notice and installer of every variant of a language.
+        page replaces the whole notice page; otherwise it is the size line (the installer's
+        length unless size is given) and text."""
+        body = open(FAKE_INSTALLER, "rb").read() if installer is None else installer
+        if text is None:
+            text = "Welcome to [CASINO_NAME]\r\nat [CASINO_ADDRESS]\r\nEnjoy!\r\n"
+        if page is None:
+            page = ("%s\r\n" % (len(body) if size is None else size)).encode() + text.encode("latin-1")
+        for v in ([variant] if variant else ["_reg_", "_sys_"]):
+            stem = "/dl/p_Tavmok%s%s" % (v, language)
+            self.site.add(stem + "." + language, page, host=host)
+            self.site.add(stem + ".exe", body, host=host, mode=installer_mode, status=installer_status, delay=0.3)
+        return body
+
+    def config(self, path="/cfg", host=None):
+        self.site.reply(path, "iFlag=0|sDlurl=" + self.site.url("/dl/"), host=host)
+        return self.site.url(path)
+
+    def requests_for(self, suffix):
+        return [r for r in self.site.log if r["path"].endswith(suffix)]
+
+
+def wait_until(predicate, timeout=10.0, step=0.05):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
