@@ -6,7 +6,8 @@ import unittest
 from harness import (CHOOSER, IDOK, LANG_BUTTON, METER, NOTICE, SC_CLOSE, SC_MAXIMIZE, SC_MINIMIZE, SC_RESTORE,
                      SINK, VK_ESCAPE, VK_F4, WINDOW, WS_EX_LAYOUTRTL, LoaderTest)
 
-UNREACHABLE = "HAND http://127.0.0.1:9/config"
+# Wine joins the arguments with one blank, so the tail reads "HAND http://...".
+UNREACHABLE = ["HAND", "http://127.0.0.1:9/config"]
 
 
 class ChooserTest(LoaderTest):
@@ -76,7 +77,7 @@ class GuardTest(LoaderTest):
         self.assertEqual(self.finish(first), 0)
 
     def test_second_copy_brings_the_download_window_forward_and_ends(self):
-        first = self.start_loader([UNREACHABLE])
+        first = self.start_loader(UNREACHABLE)
         self.choose()
         self.final_message(3)
         self.assert_second_copy_defers(WINDOW)
@@ -85,7 +86,7 @@ class GuardTest(LoaderTest):
 
 class DownloadWindowTest(LoaderTest):
     def test_failed_discovery_shows_message_3_and_only_ok_closes(self):
-        proc = self.start_loader([UNREACHABLE])
+        proc = self.start_loader(UNREACHABLE)
         self.choose()
         self.assertEqual(self.robot.text(WINDOW), "Downloading...")
         ok = self.final_message(3)
@@ -110,7 +111,7 @@ class DownloadWindowTest(LoaderTest):
     def test_arabic_and_hebrew_lay_the_window_out_right_to_left(self):
         for code, mirrored in (("ARA", True), ("HEB", True), ("DEU", False), ("ENG", False)):
             with self.subTest(code=code):
-                proc = self.start_loader([UNREACHABLE])
+                proc = self.start_loader(UNREACHABLE)
                 self.choose(code)
                 self.final_message(3)
                 for control in (0, NOTICE, METER):

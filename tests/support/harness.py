@@ -168,8 +168,15 @@ class LoaderTest(unittest.TestCase):
             self.assertTrue(self.robot.gone(caption, 10000), "a loader window of an earlier test is still open")
 
     def tearDown(self):
+        # A failed test may leave a loader window open; the next test's loader would then
+        # defer to it and show nothing. Its Windows process is ended through the robot.
+        for caption in (CHOOSER, WINDOW):
+            while self.robot.exists(caption):
+                self.robot.cmd("kill", caption)
         for p in self.procs:
-            if p.poll() is None:
+            try:
+                p.wait(10)
+            except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
         self.site.stop()
@@ -224,7 +231,10 @@ class LoaderTest(unittest.TestCase):
         """A download site under /dl/ with the notice and installer of every variant of a language.
         page replaces the whole notice page; otherwise it is the size line (the installer's
         length unless size is given) and text."""
-        body = open(FAKE_INSTALLER, "rb").read() if installer is None else installer
+        if installer is None:
+            with open(FAKE_INSTALLER, "rb") as f:
+                installer = f.read()
+        body = installer
         if text is None:
             text = "Welcome to [CASINO_NAME]\r\nat [CASINO_ADDRESS]\r\nEnjoy!\r\n"
         if page is None:
@@ -232,7 +242,7 @@ class LoaderTest(unittest.TestCase):
         for v in ([variant] if variant else ["_reg_", "_sys_"]):
             stem = "/dl/p_Tavmok%s%s" % (v, language)
             self.site.add(stem + "." + language, page, host=host)
-            self.site.add(stem + ".exe", body, host=host, mode=installer_mode, status=installer_status, delay=0.3)
+            self.site.add(stem + ".exe", body, host=host, mode=installer_mode, status=installer_status, delay=0.6)
         return body
 
     def config(self, path="/cfg", host=None):

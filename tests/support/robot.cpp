@@ -193,6 +193,16 @@ std::string Run(const std::vector<std::string>& a) {
         for (unsigned p : px) n += (p & 0xFFFFFF) == 0x000080;
         return "ok " + std::to_string(n);
     }
+    if (cmd == "kill") {  // caption: ends the process that owns the window
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        if (process == nullptr) return "err cannot open process";
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+        return "ok";
+    }
     if (cmd == "click") {
         DWORD_PTR ignored = 0;
         SendMessageTimeoutA(h, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);

@@ -1,0 +1,176 @@
+"""The whole download flow under Wine against the scripted site: discovery, notice text,
+meter, installer download and start, and the old installation moved aside; and each failure
+with its final message."""
+import os
+import time
+import unittest
+
+from harness import FAKE_INSTALLER, METER, NOTICE, WINDOW, LoaderTest, wait_until
+
+UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino"
+MISC = r"SOFTWARE\Halvorn Casino\Halvorn Casino\Misc"
+NOTICE_TEXT = "Welcome to [CASINO_NAME]\r\nat [CASINO_ADDRESS]\r\nEnjoy!\r\n"
+
+
+def windows_path(unix_path):
+    return "Z:" + unix_path.replace("/", "\\")
+
+
+class FlowTest(LoaderTest):
+    def setUp(self):
+        super().setUp()
+        self.robot.reg_delete(UNINSTALL)
+        self.robot.reg_delete(r"SOFTWARE\Halvorn Casino")
+        self.old = os.path.join(self.work, "OldCasino")
+        os.makedirs(self.old)
+        with open(os.path.join(self.old, "setup.exe"), "wb") as f:
+            f.write(b"old client")
+        self.robot.reg_set(UNINSTALL, "UninstallString", '"%s\\setup.exe" /uninstall' % windows_path(self.old))
+
+    def tearDown(self):
+        self.robot.reg_delete(UNINSTALL)
+        self.robot.reg_delete(r"SOFTWARE\Halvorn Casino")
+        super().tearDown()
+
+    def run_to_message(self, status, code=None, **package):
+        if package.get("serve", True):
+            package.pop("serve", None)
+            self.serve_package(**package)
+        proc = self.start_loader(["HAND", self.config()])
+        self.choose(code)
+        self.final_message(status)
+        return proc
+
+    def test_whole_flow_installs_and_moves_the_old_installation_aside(self):
+        body = self.serve_package(text=NOTICE_TEXT, installer_mode="slow")
+        proc = self.start_loader(["HAND", self.config()])
+        self.choose()
+        whole = "Welcome to Halvorn Casino\r\nat www.halvorn.example\r\nEnjoy!\r\n"
+        views = [whole, "at www.halvorn.example\r\nEnjoy!\r\nWelcome to Halvorn Casino\r\n",
+                 "Enjoy!\r\nWelcome to Halvorn Casino\r\nat www.halvorn.example\r\n", whole]
+        seen = []
+        meter = []
+        for view in views:
+            seen.append(self.robot.wait_text(WINDOW, NOTICE, view, 5000))
+            meter.append(self.robot.navy(WINDOW, METER))
+        self.assertEqual(seen, views, "one line further at each 500 ms tick")
+        self.screenshot("download-window-mid-download")
+        self.assertTrue(self.robot.gone(WINDOW, 30000), "the window closes after the installer starts")
+        self.assertEqual(self.finish(proc), 0)
+        self.assertEqual(meter, sorted(meter), "the meter only grows")
+        self.assertGreater(meter[-1], meter[0])
+        with open(self.file("cinstall.exe"), "rb") as f:
+            self.assertEqual(f.read(), body)
+        record = wait_until(lambda: os.path.exists(self.file("installer-record.txt")) and
+                            open(self.file("installer-record.txt")).read())
+        self.assertIn("ran=1", record)
+        self.assertIn("cwd=" + windows_path(self.work), record.replace("z:", "Z:"))
+        self.assertFalse(os.path.exists(self.old))
+        self.assertTrue(os.path.exists(self.old + ".old"))
+        agents = {r["agent"] for r in self.site.log}
+        self.assertEqual(agents, {"Quillmoor"})
+        paths = [r["path"] for r in self.site.log]
+        self.assertEqual(paths[0], "/cfg")
+        self.assertTrue(paths[1].startswith("/dl/p_Tavmok_") and paths[1].endswith("ENG.ENG"), paths)
+        self.assertTrue(paths[2].endswith("ENG.exe"), paths)
+
+    def test_bad_notice_pages_show_message_4_and_download_nothing(self):
+        pages = {
+            "no line feed": b"12345 but no line break",
+            "size 0": b"0\r\ntext\r\n",
+            "negative size": b"-5\r\ntext\r\n",
+            "no number": b"abc\r\ntext\r\n",
+            "empty first line": b"\ntext\r\n",
+        }
+        for what, page in pages.items():
+            with self.subTest(what=what):
+                self.site.log.clear()
+                proc = self.run_to_message(4, page=page)
+                self.assertEqual(self.requests_for(".exe"), [], what)
+                self.assertEqual(self.robot.navy(WINDOW, METER), 0)
+                self.close_with_ok(proc)
+
+    def test_failed_downloads_show_message_5(self):
+        for what, package in (("404", {"installer_status": 404}), ("cut-off body", {"installer_mode": "cut"})):
+            with self.subTest(what=what):
+                proc = self.run_to_message(5, **package)
+                self.close_with_ok(proc)
+                self.assertTrue(os.path.exists(self.old), "the old installation stays")
+                self.assertFalse(os.path.exists(self.file("installer-record.txt")))
+
+    def test_a_body_that_is_not_a_program_shows_message_7_and_keeps_the_old_folder(self):
+        proc = self.run_to_message(7, installer=b"this is not a program", size=21)
+        with open(self.file("cinstall.exe"), "rb") as f:
+            self.assertEqual(f.read(), b"this is not a program")
+        self.assertTrue(os.path.exists(self.old))
+        self.assertFalse(os.path.exists(self.old + ".old"))
+        self.close_with_ok(proc)
+
+    def test_overridden_casino_name_shows_in_the_notice_but_never_picks_the_uninstall_key(self):
+        self.robot.reg_set(MISC, "Surname", "Nordlys Casino")
+        self.robot.reg_set(MISC, "URL", "www.nordlys.example")
+        self.serve_package(text=NOTICE_TEXT, installer_mode="slow")
+        proc = self.start_loader(["HAND", self.config()])
+        self.choose()
+        self.robot.wait_text(WINDOW, NOTICE, "Welcome to Nordlys Casino\r\nat www.nordlys.example", 10000)
+        self.assertTrue(self.robot.gone(WINDOW, 30000))
+        self.assertEqual(self.finish(proc), 0)
+        self.assertTrue(os.path.exists(self.old + ".old"))
+
+    def test_hand_option_is_taken_only_with_its_exact_prefix(self):
+        for args, asked in ((["hand", "URL"], False), (["HANDURL"], False), (["HAND", "URL"], True)):
+            with self.subTest(args=args):
+                self.site.log.clear()
+                url = self.site.url("/missing-config")
+                proc = self.start_loader([a.replace("URL", url) for a in args])
+                self.choose()
+                self.final_message(3)
+                self.assertEqual(bool(self.requests_for("/missing-config")), asked)
+                self.close_with_ok(proc)
+
+    def test_arabic_download_window_is_mirrored_mid_download(self):
+        self.serve_package(text=NOTICE_TEXT, language="ARA", installer_mode="slow")
+        proc = self.start_loader(["HAND", self.config()])
+        self.choose("ARA")
+        self.robot.wait_text(WINDOW, NOTICE, "Enjoy!\r\nWelcome", 10000)
+        self.assertGreater(wait_until(lambda: self.robot.navy(WINDOW, METER), 5), 0)
+        self.screenshot("download-window-arabic")
+        self.assertTrue(self.robot.gone(WINDOW, 30000))
+        self.assertEqual(self.finish(proc), 0)
+
+
+class BuiltInConfigurationTest(LoaderTest):
+    """The built-in configuration URLs, reached unchanged through the site acting as proxy."""
+
+    PRIMARY = ("config.halvorn.example", "/loader/primary.txt")
+    SECONDARY = ("backup.halvorn.example", "/loader/cfg.txt")
+
+    def discover(self):
+        # The notice page is missing (a 404 body without a line feed): message 4 proves that
+        # discovery itself succeeded, and the test ends there.
+        proc = self.start_loader(proxy="http://127.0.0.1:%d" % self.site.port)
+        self.choose()
+        self.final_message(4)
+        self.close_with_ok(proc)
+        return [(r["host"], r["path"]) for r in self.site.log]
+
+    def test_first_unreachable_second_answers(self):
+        host, path = self.PRIMARY
+        self.site.add(path, b"proxy: host unreachable", status=502, host=host)
+        host2, path2 = self.SECONDARY
+        self.site.reply(path2, "iFlag=0|sDlurl=http://dl.halvorn.example/files/", host=host2)
+        log = self.discover()
+        self.assertEqual(log[:2], [self.PRIMARY, self.SECONDARY])
+        self.assertTrue(log[2][1].startswith("/files/p_Tavmok_") and log[2][0] == "dl.halvorn.example", log)
+
+    def test_first_answers_and_the_second_is_never_asked(self):
+        host, path = self.PRIMARY
+        self.site.reply(path, "iFlag=1|sUrl=http://redirect.halvorn.example/next", host=host)
+        self.site.reply("/next", "iFlag=0|sDlurl=http://dl.halvorn.example/files/", host="redirect.halvorn.example")
+        log = self.discover()
+        self.assertEqual(log[:2], [self.PRIMARY, ("redirect.halvorn.example", "/next")])
+        self.assertNotIn(self.SECONDARY, log)
+
+
+if __name__ == "__main__":
+    unittest.main()
