@@ -46,8 +46,11 @@ set(WIN_ENV "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_VERSIONED_DIR=${CMAKE_B
 foreach(suite RegKey PageFetch DownloadWorker PackageSelection ProgressMeter Handover StampReader)
   add_test(NAME win.${suite}
     COMMAND Python3::Interpreter ${SITE} --fixtures --exec ${WINE_RUN} $<TARGET_FILE:win_tests> --gtest_filter=${suite}*.*)
-  set_tests_properties(win.${suite} PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300 RESOURCE_LOCK wine_registry)
+  set_tests_properties(win.${suite} PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300 RESOURCE_LOCK wine_session)
 endforeach()
+
+# The native loaderkit stamps the loader copies of the end-to-end tests.
+set(LOADERKIT ${CMAKE_SOURCE_DIR}/build/native/loaderkit CACHE FILEPATH "native loaderkit for the end-to-end tests")
 
 # End to end: the real loader.exe driven by the robot against a scripted site.
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
@@ -56,8 +59,8 @@ foreach(test ${E2E_TESTS})
   add_test(NAME e2e.${name} COMMAND Python3::Interpreter -m unittest -v ${name}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e.${name} PROPERTIES
-    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
-    TIMEOUT 600 RESOURCE_LOCK wine_desktop)
+    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
+    TIMEOUT 600 RESOURCE_LOCK wine_session)
 endforeach()
 
 add_executable(download_bench tests/win/download_bench.cpp)
@@ -65,4 +68,4 @@ target_link_libraries(download_bench PRIVATE loader_win)
 target_link_options(download_bench PRIVATE -static)
 add_test(NAME bench.download_smoke
   COMMAND Python3::Interpreter ${SITE} --fixtures --exec ${WINE_RUN} $<TARGET_FILE:download_bench> --smoke)
-set_tests_properties(bench.download_smoke PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300)
+set_tests_properties(bench.download_smoke PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300 RESOURCE_LOCK wine_session)

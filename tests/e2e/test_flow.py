@@ -5,15 +5,11 @@ import os
 import time
 import unittest
 
-from harness import FAKE_INSTALLER, METER, NOTICE, WINDOW, LoaderTest, wait_until
+from harness import METER, NOTICE, WINDOW, LoaderTest, wait_until, windows_path
 
 UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino"
 MISC = r"SOFTWARE\Halvorn Casino\Halvorn Casino\Misc"
 NOTICE_TEXT = "Welcome to [CASINO_NAME]\r\nat [CASINO_ADDRESS]\r\nEnjoy!\r\n"
-
-
-def windows_path(unix_path):
-    return "Z:" + unix_path.replace("/", "\\")
 
 
 class FlowTest(LoaderTest):

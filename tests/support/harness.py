@@ -261,3 +261,20 @@ def wait_until(predicate, timeout=10.0, step=0.05):
             return value
         time.sleep(step)
     return predicate()
+
+
+def tracking_key_path():
+    """The TrackingKey path this build stores scrambled, read back from the generated source."""
+    import re
+    from scripted_site import unscramble
+    source = open(os.path.join(BUILD, "generated", "builtin_config.cpp")).read()
+    literal = re.search(r'TrackingKeyPath\[\] = "([^"]*)"', source).group(1)
+    return unscramble(bytes(int(h, 16) for h in re.findall(r"\\x([0-9a-f]{2})", literal))).decode("latin-1")
+
+
+def windows_path(unix_path):
+    return "Z:" + unix_path.replace("/", "\\")
+
+
+def prefix_windows_dir():
+    return os.path.join(os.environ.get("WINEPREFIX", os.path.join(BUILD, "wineprefix")), "drive_c", "windows")

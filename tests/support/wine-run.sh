@@ -8,7 +8,8 @@ build_dir=${LOADER_BUILD_DIR:-$PWD}
 export WINEPREFIX=${WINEPREFIX:-$build_dir/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-wine64=/usr/lib/wine/wine64
+# LOADER_WINE picks the loader binary (the 32-bit "wine" for i686 builds); 64-bit by default.
+wine64=${LOADER_WINE:-/usr/lib/wine/wine64}
 [ -x "$wine64" ] || wine64=$(command -v wine64 || command -v wine)
 wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
