@@ -18,7 +18,7 @@ constexpr int kStampTagBufferSize = 260;
 // under the Windows temp folder.
 int ReadDistributionStamp(char* tag, BrandingRecord* branding);
 
-// The file ReadDistributionStamp reads; tests point it at a stamped file. Empty: the module.
+// The same, reading the stamp of fileName instead of the running program's own file.
 int ReadDistributionStampFrom(const char* fileName, char* tag, BrandingRecord* branding);
 
 extern const char MiscKey[];
