@@ -36,6 +36,7 @@ add_executable(win_tests
   tests/win/progress_meter_test.cpp
   tests/win/handover_test.cpp
   tests/win/stamp_reader_test.cpp
+  tests/win/download_window_test.cpp
   src/res/loader.rc)
 target_include_directories(win_tests PRIVATE src/res)
 target_link_libraries(win_tests PRIVATE loader_win gtest)
@@ -43,7 +44,7 @@ target_link_options(win_tests PRIVATE -static)
 add_dependencies(win_tests ${VERSION_DLLS} loader fake_installer robot)
 
 set(WIN_ENV "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_VERSIONED_DIR=${CMAKE_BINARY_DIR}/versioned")
-foreach(suite RegKey PageFetch DownloadWorker PackageSelection ProgressMeter Handover StampReader)
+foreach(suite RegKey PageFetch DownloadWorker PackageSelection ProgressMeter Handover StampReader DownloadWindow)
   add_test(NAME win.${suite}
     COMMAND Python3::Interpreter ${SITE} --fixtures --exec ${WINE_RUN} $<TARGET_FILE:win_tests> --gtest_filter=${suite}*.*)
   set_tests_properties(win.${suite} PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300 RESOURCE_LOCK wine_session)

@@ -44,12 +44,14 @@ class ChooserTest(LoaderTest):
         self.assertEqual(self.robot.info(CHOOSER, LANG_BUTTON["HEB"])["enabled"], 1)
 
     def test_escape_and_close_box_end_the_program_without_download_window(self):
-        for how in ("escape", "close box"):
+        for how in ("escape", "alt+f4", "close box"):
             with self.subTest(how=how):
                 proc = self.start_loader()
                 self.assertTrue(self.robot.wait(CHOOSER))
                 if how == "escape":
                     self.robot.key(CHOOSER, VK_ESCAPE)
+                elif how == "alt+f4":
+                    self.robot.key(CHOOSER, VK_F4, alt=True)
                 else:
                     self.robot.syscmd(CHOOSER, SC_CLOSE)
                 self.assertEqual(self.finish(proc), 0)
