@@ -86,4 +86,4 @@ void __cdecl DownloadWorker(void* window) {
     _endthread();
 }
 
-void StartDownloadWorker(void* window) { _beginthread(DownloadWorker, 0, window); }
+bool StartDownloadWorker(void* window) { return _beginthread(DownloadWorker, 0, window) != static_cast<uintptr_t>(-1); }

@@ -6,5 +6,5 @@
 // WM_DOWNLOAD_DONE (1 success, 0 failure) once at the end.
 void __cdecl DownloadWorker(void* window);
 
-// Starts DownloadWorker on a new thread with the default stack size.
-void StartDownloadWorker(void* window);
+// Starts DownloadWorker on a new thread with the default stack size; false when no thread starts.
+bool StartDownloadWorker(void* window);

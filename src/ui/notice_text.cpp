@@ -44,8 +44,11 @@ bool LoadNoticeText(HWND window) {
         ShowFinalMessage(window, NoticeBox, IDS_PARSING_ERROR);
         return false;
     }
-    StartDownloadWorker(window);
+    bool started = StartDownloadWorker(window);
     NoticeTimerId = SetTimer(window, NOTICE_TIMER_ID, NOTICE_TIMER_PERIOD_MS, nullptr);
+    // Without a worker no progress and no end would ever come: report it as the failed
+    // download it is, which also stops the timer.
+    if (!started) PostMessageA(window, WM_DOWNLOAD_DONE, 0, 0);
     return true;
 }
 
