@@ -25,9 +25,16 @@ NOTICE_TEXT = (b"Welcome to [CASINO_NAME]!\r\nYour casino software is on its way
                b"Visit us at [CASINO_ADDRESS]\r\nFair games, fast payouts.\r\n")
 
 
-def shot(name):
+def shot(robot, name, caption):
+    """The window with a margin; the whole screen when the window cannot be found."""
     path = os.path.join(OUT, name + ".png")
-    subprocess.run(["import", "-window", "root", path], check=True)
+    command = ["import", "-window", "root"]
+    try:
+        left, top, width, height = robot.rect(caption)
+        command += ["-crop", "%dx%d+%d+%d" % (width + 40, height + 40, max(0, left - 20), max(0, top - 20))]
+    except AssertionError:
+        pass
+    subprocess.run(command + ["+repage", path], check=True)
     print("  screenshot", path)
 
 
@@ -87,7 +94,7 @@ def main():
         p = run_loader(loader, "ja_JP.UTF-8", [])
         robot.wait(CHOOSER)
         time.sleep(0.5)
-        shot("1-chooser-japanese")
+        shot(robot, "1-chooser-japanese", CHOOSER)
         robot.syscmd(CHOOSER, 0xF060)
         p.wait(30)
 
@@ -99,14 +106,14 @@ def main():
         p = run_loader(loader, "en_US.UTF-8", ["HAND", base + "config.txt"])
         robot.wait(CHOOSER)
         time.sleep(0.3)
-        shot("2-chooser-english")
+        shot(robot, "2-chooser-english", CHOOSER)
         robot.click(CHOOSER, IDOK)
         robot.wait(WINDOW)
         robot.wait_text(WINDOW, NOTICE, "Welcome", 15000)
         time.sleep(1.2)
         print("  notice:", robot.text(WINDOW, NOTICE).replace("\r\n", " | "))
         print("  meter: %d navy pixels" % robot.navy(WINDOW, METER))
-        shot("3-download-window-mid-download")
+        shot(robot, "3-download-window-mid-download", WINDOW)
         robot.gone(WINDOW, 60000)
         print("  loader exit code", p.wait(30))
         print("  old installation moved aside:", os.path.isdir(old + ".old"))
@@ -121,7 +128,7 @@ def main():
         robot.wait(WINDOW)
         robot.wait_text(WINDOW, NOTICE, "Welcome", 15000)
         time.sleep(1.2)
-        shot("4-download-window-arabic")
+        shot(robot, "4-download-window-arabic", WINDOW)
         robot.gone(WINDOW, 60000)
         p.wait(30)
 
@@ -130,7 +137,7 @@ def main():
         robot.wait(CHOOSER)
         robot.click(CHOOSER, IDOK)
         robot.wait_text(WINDOW, NOTICE, "Failed to connect", 15000)
-        shot("5-download-window-failed")
+        shot(robot, "5-download-window-failed", WINDOW)
         robot.click(WINDOW, IDOK)
         p.wait(30)
     finally:

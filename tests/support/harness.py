@@ -125,6 +125,10 @@ class Robot:
     def count(self, caption):
         return int(self.cmd("count", caption))
 
+    def rect(self, caption, control=0):
+        """(left, top, width, height) of the window on the screen."""
+        return tuple(int(v) for v in self.cmd("rect", caption, control).split())
+
     def navy(self, caption, control):
         return int(self.cmd("navy", caption, control))
 

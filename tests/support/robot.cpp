@@ -159,11 +159,11 @@ std::string Run(const std::vector<std::string>& a) {
                       static_cast<unsigned long>(GetWindowLongA(h, GWL_EXSTYLE)), IsIconic(h) ? 1 : 0);
         return line;
     }
-    if (cmd == "rect") {
+    if (cmd == "rect") {  // caption id: the window's rectangle on the screen
         RECT r;
-        GetClientRect(h, &r);
-        char line[64];
-        std::snprintf(line, sizeof line, "ok %ld %ld", r.right, r.bottom);
+        GetWindowRect(h, &r);
+        char line[96];
+        std::snprintf(line, sizeof line, "ok %ld %ld %ld %ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
         return line;
     }
     if (cmd == "navy") {  // caption id: navy pixels of the control as shown on the screen
