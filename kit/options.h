@@ -1,5 +1,6 @@
 // A small "--name value" option reader shared by the loaderkit subcommands.
 #pragma once
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -39,4 +40,11 @@ inline Options ParseOptions(int argc, char** argv, const std::set<std::string>& 
         }
     }
     return o;
+}
+
+// Prints "loaderkit COMMAND: MESSAGE" on standard error and returns code, the exit code to use:
+// 1 for a value that cannot be used, 2 for a usage error.
+inline int KitError(const char* command, const std::string& message, int code = 1) {
+    std::fprintf(stderr, "loaderkit %s: %s\n", command, message.c_str());
+    return code;
 }

@@ -25,9 +25,7 @@ int ScrambleCommand(int argc, char** argv, bool unscramble) {
         return 0;
     }
     if (!o.error.empty() || (o.Has("--text") && o.Has("--in"))) {
-        std::fprintf(stderr, "loaderkit %s: %s (see --help)\n", name,
-                     o.error.empty() ? "give --text or --in, not both" : o.error.c_str());
-        return 2;
+        return KitError(name, (o.error.empty() ? std::string("give --text or --in, not both") : o.error) + " (see --help)", 2);
     }
     std::vector<unsigned char> data;
     std::string error;
@@ -35,18 +33,13 @@ int ScrambleCommand(int argc, char** argv, bool unscramble) {
         std::string t = o.Get("--text");
         data.assign(t.begin(), t.end());
     } else if (o.Has("--in")) {
-        if (!ReadFileBytes(o.Get("--in"), data, error)) {
-            std::fprintf(stderr, "loaderkit %s: %s\n", name, error.c_str());
-            return 1;
-        }
+        if (!ReadFileBytes(o.Get("--in"), data, error)) return KitError(name, error);
     } else {
         int c;
         while ((c = std::getchar()) != EOF) data.push_back(static_cast<unsigned char>(c));
     }
-    if (std::memchr(data.data(), 0, data.size()) != nullptr) {
-        std::fprintf(stderr, "loaderkit %s: the input contains a NUL byte, which ends a reply\n", name);
-        return 1;
-    }
+    if (std::memchr(data.data(), 0, data.size()) != nullptr)
+        return KitError(name, "the input contains a NUL byte, which ends a reply");
     if (unscramble) {
         data.push_back(0);
         UnscrambleInPlace(reinterpret_cast<char*>(data.data()));
@@ -55,10 +48,7 @@ int ScrambleCommand(int argc, char** argv, bool unscramble) {
         ScrambleBytes(reinterpret_cast<char*>(data.data()), data.size());
     }
     if (o.Has("--out")) {
-        if (!WriteFileAtomically(o.Get("--out"), data, false, error)) {
-            std::fprintf(stderr, "loaderkit %s: %s\n", name, error.c_str());
-            return 1;
-        }
+        if (!WriteFileAtomically(o.Get("--out"), data, false, error)) return KitError(name, error);
     } else {
         std::fwrite(data.data(), 1, data.size(), stdout);
     }

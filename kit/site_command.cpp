@@ -30,10 +30,6 @@ const char kDefaultNotice[] =
     "Visit us at [CASINO_ADDRESS]\r\n"
     "Fair games, fast payouts.\r\n";
 
-int Fail(const std::string& message, int code = 1) {
-    std::fprintf(stderr, "loaderkit site: %s\n", message.c_str());
-    return code;
-}
 }  // namespace
 
 int SiteCommand(int argc, char** argv) {
@@ -42,24 +38,24 @@ int SiteCommand(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return 0;
     }
-    if (!o.error.empty()) return Fail(o.error + " (see --help)", 2);
+    if (!o.error.empty()) return KitError("site", o.error + " (see --help)", 2);
     if (!o.Has("--out") || !o.Has("--site-url") || !o.Has("--installer"))
-        return Fail("--out, --site-url and --installer are required", 2);
+        return KitError("site", "--out, --site-url and --installer are required", 2);
     std::string url = o.Get("--site-url");
-    if (url.find('|') != std::string::npos || url.empty()) return Fail("the site URL cannot be empty or contain '|'");
+    if (url.find('|') != std::string::npos || url.empty()) return KitError("site", "the site URL cannot be empty or contain '|'");
     std::vector<unsigned char> installer;
     std::vector<unsigned char> notice(kDefaultNotice, kDefaultNotice + std::strlen(kDefaultNotice));
     std::string error;
-    if (!ReadFileBytes(o.Get("--installer"), installer, error)) return Fail(error);
-    if (installer.empty() || installer.size() > 0x7FFFFFFFu) return Fail("the installer must have 1 to 2^31-1 bytes");
-    if (o.Has("--notice") && !ReadFileBytes(o.Get("--notice"), notice, error)) return Fail(error);
+    if (!ReadFileBytes(o.Get("--installer"), installer, error)) return KitError("site", error);
+    if (installer.empty() || installer.size() > 0x7FFFFFFFu) return KitError("site", "the installer must have 1 to 2^31-1 bytes");
+    if (o.Has("--notice") && !ReadFileBytes(o.Get("--notice"), notice, error)) return KitError("site", error);
     std::string dir = o.Get("--out");
-    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return Fail("cannot create " + dir + ": " + std::strerror(errno));
+    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return KitError("site", "cannot create " + dir + ": " + std::strerror(errno));
 
     std::string reply = "iFlag=0|sDlurl=" + url;
     std::vector<unsigned char> config(reply.begin(), reply.end());
     ScrambleBytes(reinterpret_cast<char*>(config.data()), config.size());
-    if (!WriteFileAtomically(dir + "/config.txt", config, false, error)) return Fail(error);
+    if (!WriteFileAtomically(dir + "/config.txt", config, false, error)) return KitError("site", error);
 
     std::string size = std::to_string(installer.size()) + "\r\n";
     std::vector<unsigned char> page(size.begin(), size.end());
@@ -69,7 +65,7 @@ int SiteCommand(int argc, char** argv) {
             std::string stem = dir + "/p_Tavmok" + variant + LanguageTable[i];
             if (!WriteFileAtomically(stem + "." + LanguageTable[i], page, false, error) ||
                 !WriteFileAtomically(stem + ".exe", installer, true, error))
-                return Fail(error);
+                return KitError("site", error);
         }
     }
     std::printf("site written to %s: config.txt, %d notice texts, %d installers of %zu bytes\n", dir.c_str(),

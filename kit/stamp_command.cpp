@@ -30,11 +30,6 @@ const char kHelp[] =
     "\n"
     "Nothing is written when a value does not fit; the exit code is then 1 (2 for usage errors).\n";
 
-int Fail(const std::string& message, int code = 1) {
-    std::fprintf(stderr, "loaderkit stamp: %s\n", message.c_str());
-    return code;
-}
-
 bool ParsePair(const std::string& text, unsigned max, int count, unsigned* out) {
     std::size_t at = 0;
     for (int k = 0; k < count; ++k) {
@@ -69,7 +64,7 @@ std::string Printable(const std::string& s) {
 int Show(const std::string& path) {
     std::vector<unsigned char> bytes;
     std::string error;
-    if (!ReadFileBytes(path, bytes, error)) return Fail(error);
+    if (!ReadFileBytes(path, bytes, error)) return KitError("stamp", error);
     StampView v = ViewStamp(bytes);
     std::printf("file: %s\nfile-bytes: %zu\n", path.c_str(), bytes.size());
     std::printf("dlid: %s\n", v.dlid ? "yes" : "no");
@@ -100,15 +95,15 @@ int StampCommand(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return 0;
     }
-    if (!o.error.empty()) return Fail(o.error + " (see --help)", 2);
+    if (!o.error.empty()) return KitError("stamp", o.error + " (see --help)", 2);
     if (o.Has("--show")) {
-        if (o.values.size() > 1 || !o.flags.empty()) return Fail("--show takes no other option", 2);
+        if (o.values.size() > 1 || !o.flags.empty()) return KitError("stamp", "--show takes no other option", 2);
         return Show(o.Get("--show"));
     }
-    if (!o.Has("--in") || !o.Has("--out") || !o.Has("--tag")) return Fail("--in, --out and --tag are required", 2);
-    if (o.Has("--address") && !o.Has("--name")) return Fail("--address needs --name", 2);
-    if (o.Has("--company") && !o.Has("--address")) return Fail("--company needs --address", 2);
-    if ((o.Has("--color") || o.Has("--start")) && !o.Has("--image")) return Fail("--color and --start need --image", 2);
+    if (!o.Has("--in") || !o.Has("--out") || !o.Has("--tag")) return KitError("stamp", "--in, --out and --tag are required", 2);
+    if (o.Has("--address") && !o.Has("--name")) return KitError("stamp", "--address needs --name", 2);
+    if (o.Has("--company") && !o.Has("--address")) return KitError("stamp", "--company needs --address", 2);
+    if ((o.Has("--color") || o.Has("--start")) && !o.Has("--image")) return KitError("stamp", "--color and --start need --image", 2);
 
     StampFields f;
     f.versionTag = o.Get("--tag");
@@ -120,13 +115,13 @@ int StampCommand(int argc, char** argv) {
     std::string error;
     if (o.Has("--image")) {
         f.hasBranding = true;
-        if (!ReadFileBytes(o.Get("--image"), f.image, error)) return Fail(error);
+        if (!ReadFileBytes(o.Get("--image"), f.image, error)) return KitError("stamp", error);
         unsigned rgb[3] = {0, 0, 0};
         unsigned xy[2] = {0, 0};
         if (o.Has("--color") && !ParsePair(o.Get("--color"), 255, 3, rgb))
-            return Fail("--color must be R,G,B with each 0 to 255");
+            return KitError("stamp", "--color must be R,G,B with each 0 to 255");
         if (o.Has("--start") && !ParsePair(o.Get("--start"), 65535, 2, xy))
-            return Fail("--start must be X,Y with each 0 to 65535");
+            return KitError("stamp", "--start must be X,Y with each 0 to 65535");
         f.red = rgb[0];
         f.green = rgb[1];
         f.blue = rgb[2];
@@ -134,18 +129,18 @@ int StampCommand(int argc, char** argv) {
         f.startY = xy[1];
     }
     std::vector<unsigned char> program;
-    if (!ReadFileBytes(o.Get("--in"), program, error)) return Fail(error);
+    if (!ReadFileBytes(o.Get("--in"), program, error)) return KitError("stamp", error);
     StampView existing = ViewStamp(program);
     if (existing.stampSize > 0) {
         if (!o.Has("--replace"))
-            return Fail(o.Get("--in") + " already carries a stamp (tag '" + Printable(existing.tag) +
+            return KitError("stamp", o.Get("--in") + " already carries a stamp (tag '" + Printable(existing.tag) +
                         "'); use --replace to remove it first");
         program.resize(program.size() - existing.stampSize);
     }
     std::string why = BuildStamp(f, program);
-    if (!why.empty()) return Fail(why);
+    if (!why.empty()) return KitError("stamp", why);
     struct stat st{};
     bool executable = stat(o.Get("--in").c_str(), &st) == 0 && (st.st_mode & S_IXUSR);
-    if (!WriteFileAtomically(o.Get("--out"), program, executable, error)) return Fail(error);
+    if (!WriteFileAtomically(o.Get("--out"), program, executable, error)) return KitError("stamp", error);
     return 0;
 }

@@ -2,12 +2,17 @@
 // destination is never overrun whatever another program stored.
 #include "stamp/reg_key.h"
 
+// A failed open or create leaves the holder empty, whatever the call wrote into the handle.
 int RegKey::Open(HKEY parent, const char* path) {
-    return RegOpenKeyA(parent, path, &key_) == ERROR_SUCCESS ? 1 : (key_ = nullptr, 0);
+    if (RegOpenKeyA(parent, path, &key_) == ERROR_SUCCESS) return 1;
+    key_ = nullptr;
+    return 0;
 }
 
 int RegKey::Create(HKEY parent, const char* path) {
-    return RegCreateKeyA(parent, path, &key_) == ERROR_SUCCESS ? 1 : (key_ = nullptr, 0);
+    if (RegCreateKeyA(parent, path, &key_) == ERROR_SUCCESS) return 1;
+    key_ = nullptr;
+    return 0;
 }
 
 int RegKey::SetString(const char* text, const char* name) {

@@ -137,7 +137,7 @@ class Robot:
         answer = self.cmd("regget", "HKLM", path, name)
         if answer in ("nokey", "novalue"):
             return None
-        _, _, size, data = answer.split(" ", 3) if answer.count(" ") >= 3 else (answer.split(" ") + [""])[:4]
+        data = answer.split(" ", 3)[3]  # "value TYPE SIZE DATA"
         raw = unescape(data)
         return raw[:-1] if raw.endswith(b"\0") else raw
 

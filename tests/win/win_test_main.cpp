@@ -60,7 +60,10 @@ std::string PatternBytes(std::size_t n, unsigned seed) {
     return out;
 }
 
-void DeleteRegistryTree(HKEY root, const char* path) { RegDeleteTreeA(root, path), RegDeleteKeyA(root, path); }
+void DeleteRegistryTree(HKEY root, const char* path) {
+    RegDeleteTreeA(root, path);  // the values and subkeys
+    RegDeleteKeyA(root, path);   // the key itself
+}
 
 MessageSink::MessageSink() {
     WNDCLASSA wc{};
