@@ -2,7 +2,7 @@
 set(FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -g)
 set(FUZZ_SECONDS 8 CACHE STRING "seconds each fuzz target runs under ctest")
 enable_testing()
-foreach(target fuzz_reply fuzz_stamp fuzz_notice fuzz_command_line)
+foreach(target fuzz_reply fuzz_stamp fuzz_notice fuzz_command_line fuzz_signed_program)
   add_executable(${target} ${CMAKE_SOURCE_DIR}/fuzz/${target}.cpp)
   target_compile_options(${target} PRIVATE ${FUZZ_FLAGS})
   target_link_options(${target} PRIVATE ${FUZZ_FLAGS})

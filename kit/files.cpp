@@ -2,15 +2,17 @@
 #include "files.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool ReadFileBytes(const std::string& path, std::vector<unsigned char>& out, std::string& error) {
-    FILE* f = std::fopen(path.c_str(), "rb");
+bool ReadInput(const std::string& path, std::vector<unsigned char>& out, std::string& error) {
+    bool standardInput = path == "-";
+    FILE* f = standardInput ? stdin : std::fopen(path.c_str(), "rb");
+    std::string name = standardInput ? "standard input" : path;
     if (f == nullptr) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
+        error = "cannot read " + name + ": " + std::strerror(errno);
         return false;
     }
     out.clear();
@@ -18,20 +20,28 @@ bool ReadFileBytes(const std::string& path, std::vector<unsigned char>& out, std
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.insert(out.end(), buffer, buffer + n);
     bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) error = "cannot read " + path;
+    if (!standardInput) std::fclose(f);
+    if (failed) error = "cannot read " + name;
     return !failed;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& data, bool executable,
-                         std::string& error) {
+bool WriteStandardOutput(const void* data, std::size_t size, std::string& error) {
+    bool ok = size == 0 || std::fwrite(data, 1, size, stdout) == size;
+    ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && ok;
+    if (!ok) error = std::string("cannot write standard output: ") + std::strerror(errno);
+    return ok;
+}
+
+bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data, bool executable,
+                 std::string& error) {
+    if (path == "-") return WriteStandardOutput(data.data(), data.size(), error);
     std::string temp = path + ".loaderkit-tmp";
     FILE* f = std::fopen(temp.c_str(), "wb");
     if (f == nullptr) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
-    bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    bool ok = data.empty() || std::fwrite(data.data(), 1, data.size(), f) == data.size();
     ok = std::fclose(f) == 0 && ok;
     if (ok && executable) chmod(temp.c_str(), 0755);
     if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
@@ -41,3 +51,38 @@ bool WriteFileAtomically(const std::string& path, const std::vector<unsigned cha
     }
     return true;
 }
+
+FileSource::~FileSource() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool FileSource::Open(const std::string& path, std::string& error) {
+    // Non-blocking, so that opening a FIFO or a device cannot hang before it is refused.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    struct stat st{};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + " is not a regular file";
+        close(fd);
+        return false;
+    }
+    file_ = fdopen(fd, "rb");
+    if (file_ == nullptr) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        close(fd);
+        return false;
+    }
+    size_ = static_cast<std::int64_t>(st.st_size);
+    return true;
+}
+
+bool FileSource::SeekFromEnd(std::int64_t distance, bool allowStart) {
+    if (distance < 0 || distance > size_ || (distance == size_ && !allowStart)) return false;
+    return fseeko(file_, static_cast<off_t>(size_ - distance), SEEK_SET) == 0;
+}
+
+std::size_t FileSource::Read(void* buffer, std::size_t n) { return std::fread(buffer, 1, n, file_); }

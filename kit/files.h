@@ -1,10 +1,33 @@
-// File helpers of loaderkit: whole-file reads, and writes that leave nothing behind on failure.
+// File helpers of loaderkit: whole reads, reads from a file's end, and writes that leave nothing
+// behind on failure. The path "-" stands for standard input or standard output, so a web
+// server's download handler can pipe a program through the kit.
 #pragma once
+#include <cstdio>
 #include <string>
 #include <vector>
 
-bool ReadFileBytes(const std::string& path, std::vector<unsigned char>& out, std::string& error);
+#include "stamp/stamp_layout.h"
+
+bool ReadInput(const std::string& path, std::vector<unsigned char>& out, std::string& error);
 // Writes through a temporary file in the same folder and renames it into place, so a failed
-// write never leaves a partial output file.
-bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& data, bool executable,
-                         std::string& error);
+// write never leaves a partial output file. "-" writes standard output.
+bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data, bool executable, std::string& error);
+// Writes and flushes standard output; false (with error set) when any byte did not get out.
+bool WriteStandardOutput(const void* data, std::size_t size, std::string& error);
+
+// A regular file read from its end, for what only the tail holds; other kinds of file are refused.
+class FileSource final : public StampSource {
+public:
+    FileSource() = default;
+    ~FileSource();
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+    bool Open(const std::string& path, std::string& error);
+    bool SeekFromEnd(std::int64_t distance, bool allowStart) override;
+    std::size_t Read(void* buffer, std::size_t n) override;
+    std::int64_t Size() override { return size_; }
+
+private:
+    FILE* file_ = nullptr;
+    std::int64_t size_ = 0;
+};

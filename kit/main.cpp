@@ -1,6 +1,7 @@
 // loaderkit: the operators' tool beside the loader. Writes and reads distribution stamps,
 // scrambles and unscrambles configuration replies, and builds a static download site.
 #include "commands.h"
+#include "options.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,10 +20,11 @@ const char kUsage[] =
 }
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
     }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return PrintHelp("help", kUsage);
     const char* command = argv[1];
     if (std::strcmp(command, "stamp") == 0) return StampCommand(argc - 2, argv + 2);
     if (std::strcmp(command, "scramble") == 0) return ScrambleCommand(argc - 2, argv + 2, false);

@@ -14,15 +14,15 @@ const char kHelp[] =
     "\n"
     "scramble turns a reply such as 'iFlag=0|sDlurl=http://dl.example/' into the bytes the\n"
     "configuration server sends; unscramble does the loader's part. Input is TEXT, FILE or\n"
-    "standard input; output goes to FILE or standard output. NUL bytes cannot be scrambled.\n";
+    "standard input ('-'); output goes to FILE or standard output ('-'). NUL bytes cannot be\n"
+    "scrambled; empty input gives empty output.\n";
 }
 
 int ScrambleCommand(int argc, char** argv, bool unscramble) {
     const char* name = unscramble ? "unscramble" : "scramble";
     Options o = ParseOptions(argc, argv, {"--text", "--in", "--out"}, {"--help", "-h"});
     if (o.Has("--help") || o.Has("-h")) {
-        std::fputs(kHelp, stdout);
-        return 0;
+        return PrintHelp(name, kHelp);
     }
     if (!o.error.empty() || (o.Has("--text") && o.Has("--in"))) {
         return KitError(name, (o.error.empty() ? std::string("give --text or --in, not both") : o.error) + " (see --help)", 2);
@@ -32,13 +32,10 @@ int ScrambleCommand(int argc, char** argv, bool unscramble) {
     if (o.Has("--text")) {
         std::string t = o.Get("--text");
         data.assign(t.begin(), t.end());
-    } else if (o.Has("--in")) {
-        if (!ReadFileBytes(o.Get("--in"), data, error)) return KitError(name, error);
-    } else {
-        int c;
-        while ((c = std::getchar()) != EOF) data.push_back(static_cast<unsigned char>(c));
+    } else if (!ReadInput(o.Has("--in") ? o.Get("--in") : "-", data, error)) {
+        return KitError(name, error);
     }
-    if (std::memchr(data.data(), 0, data.size()) != nullptr)
+    if (!data.empty() && std::memchr(data.data(), 0, data.size()) != nullptr)
         return KitError(name, "the input contains a NUL byte, which ends a reply");
     if (unscramble) {
         data.push_back(0);
@@ -47,10 +44,6 @@ int ScrambleCommand(int argc, char** argv, bool unscramble) {
     } else {
         ScrambleBytes(reinterpret_cast<char*>(data.data()), data.size());
     }
-    if (o.Has("--out")) {
-        if (!WriteFileAtomically(o.Get("--out"), data, false, error)) return KitError(name, error);
-    } else {
-        std::fwrite(data.data(), 1, data.size(), stdout);
-    }
+    if (!WriteOutput(o.Has("--out") ? o.Get("--out") : "-", data, false, error)) return KitError(name, error);
     return 0;
 }

@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "files.h"
 #include "options.h"
+#include "stamp/signed_program.h"
 #include "stamp/stamp_writer.h"
 
 #include <cstdio>
@@ -15,7 +16,9 @@ const char kHelp[] =
     "                       [--image FILE [--color R,G,B] [--start X,Y]] [--replace]\n"
     "       loaderkit stamp --show FILE\n"
     "\n"
-    "Writes a copy of PROGRAM with a distribution stamp appended:\n"
+    "Writes a copy of PROGRAM with a distribution stamp at its end. A signed PROGRAM keeps its\n"
+    "signature: the stamp goes inside its certificate table, which must end the file. PROGRAM\n"
+    "and COPY may be '-' for standard input and standard output.\n"
     "  --tag TAG          version tag, at most 11 bytes (the DLID block)\n"
     "  --id ID            download id, at most 20 bytes; the loader's tag becomes TAG_ID\n"
     "  --name NAME        casino display name (adds the SNID block)\n"
@@ -26,7 +29,8 @@ const char kHelp[] =
     "  --color R,G,B      branding colour, each 0 to 255 (default 0,0,0)\n"
     "  --start X,Y        branding start position, each 0 to 65535 (default 0,0)\n"
     "  --replace          remove a stamp that PROGRAM already carries instead of refusing\n"
-    "  --show FILE        print the stamp that FILE carries, one 'key: value' per line\n"
+    "  --show FILE        print the stamp that FILE carries and whether FILE is signed,\n"
+    "                     one 'key: value' per line\n"
     "\n"
     "Nothing is written when a value does not fit; the exit code is then 1 (2 for usage errors).\n";
 
@@ -62,11 +66,14 @@ std::string Printable(const std::string& s) {
 }
 
 int Show(const std::string& path) {
-    std::vector<unsigned char> bytes;
+    FileSource file;
     std::string error;
-    if (!ReadFileBytes(path, bytes, error)) return KitError("stamp", error);
-    StampView v = ViewStamp(bytes);
-    std::printf("file: %s\nfile-bytes: %zu\n", path.c_str(), bytes.size());
+    if (!file.Open(path, error)) return KitError("stamp", error);
+    StampView v = ViewStamp(file);
+    SignatureLayout layout;
+    bool pe = ReadSignatureLayout(file, layout).empty();
+    std::printf("file: %s\nfile-bytes: %lld\n", path.c_str(), static_cast<long long>(file.Size()));
+    std::printf("pe: %s\nsigned: %s\n", pe ? "yes" : "no", pe && layout.isSigned() ? "yes" : "no");
     std::printf("dlid: %s\n", v.dlid ? "yes" : "no");
     if (v.dlid) {
         std::printf("tag: %s\nversion-tag: %s\ndownload-id: %s\n", Printable(v.tag).c_str(),
@@ -83,6 +90,9 @@ int Show(const std::string& path) {
                     v.startX, v.startY);
     }
     std::printf("stamp-bytes: %zu\n", v.stampSize);
+    bool inside = pe && StampInsideCertificateTable(file, layout, v.stampSize);
+    std::printf("stamp-in-certificate-table: %s\n", inside ? "yes" : "no");
+    if (!WriteStandardOutput("", 0, error)) return KitError("stamp", error);
     return 0;
 }
 }  // namespace
@@ -92,8 +102,7 @@ int StampCommand(int argc, char** argv) {
                                           "--image", "--color", "--start", "--show"},
                              {"--replace", "--help", "-h"});
     if (o.Has("--help") || o.Has("-h")) {
-        std::fputs(kHelp, stdout);
-        return 0;
+        return PrintHelp("stamp", kHelp);
     }
     if (!o.error.empty()) return KitError("stamp", o.error + " (see --help)", 2);
     if (o.Has("--show")) {
@@ -115,7 +124,7 @@ int StampCommand(int argc, char** argv) {
     std::string error;
     if (o.Has("--image")) {
         f.hasBranding = true;
-        if (!ReadFileBytes(o.Get("--image"), f.image, error)) return KitError("stamp", error);
+        if (!ReadInput(o.Get("--image"), f.image, error)) return KitError("stamp", error);
         unsigned rgb[3] = {0, 0, 0};
         unsigned xy[2] = {0, 0};
         if (o.Has("--color") && !ParsePair(o.Get("--color"), 255, 3, rgb))
@@ -128,19 +137,26 @@ int StampCommand(int argc, char** argv) {
         f.startX = xy[0];
         f.startY = xy[1];
     }
+    std::string in = o.Get("--in");
     std::vector<unsigned char> program;
-    if (!ReadFileBytes(o.Get("--in"), program, error)) return KitError("stamp", error);
+    if (!ReadInput(in, program, error)) return KitError("stamp", error);
+    SignatureLayout layout;
+    std::string why = ReadSignatureLayout(program, layout);
+    if (!why.empty()) return KitError("stamp", in + ": " + why);
     StampView existing = ViewStamp(program);
     if (existing.stampSize > 0) {
         if (!o.Has("--replace"))
-            return KitError("stamp", o.Get("--in") + " already carries a stamp (tag '" + Printable(existing.tag) +
+            return KitError("stamp", in + " already carries a stamp (tag '" + Printable(existing.tag) +
                         "'); use --replace to remove it first");
-        program.resize(program.size() - existing.stampSize);
+        why = RemoveStamp(program, existing.stampSize);
+        if (!why.empty()) return KitError("stamp", in + ": " + why);
     }
-    std::string why = BuildStamp(f, program);
+    std::vector<unsigned char> stamp;
+    why = BuildStamp(f, stamp);
+    if (why.empty()) why = PlaceStamp(program, stamp);
     if (!why.empty()) return KitError("stamp", why);
     struct stat st{};
-    bool executable = stat(o.Get("--in").c_str(), &st) == 0 && (st.st_mode & S_IXUSR);
-    if (!WriteFileAtomically(o.Get("--out"), program, executable, error)) return KitError("stamp", error);
+    bool executable = in != "-" && stat(in.c_str(), &st) == 0 && (st.st_mode & S_IXUSR);
+    if (!WriteOutput(o.Get("--out"), program, executable, error)) return KitError("stamp", error);
     return 0;
 }

@@ -16,29 +16,6 @@ void PutField(std::vector<unsigned char>& out, const std::string& text, std::siz
     for (std::size_t k = 0; k < width; ++k) out.push_back(k < text.size() ? static_cast<unsigned char>(text[k]) : 0);
 }
 
-class MemorySource final : public StampSource {
-public:
-    explicit MemorySource(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
-    bool SeekFromEnd(std::int64_t distance, bool allowStart) override {
-        std::int64_t at = static_cast<std::int64_t>(bytes_.size()) - distance;
-        if (at < 0 || (at == 0 && !allowStart)) return false;
-        pos_ = static_cast<std::size_t>(at);
-        return true;
-    }
-    std::size_t Read(void* buffer, std::size_t n) override {
-        std::size_t left = bytes_.size() - pos_;
-        std::size_t take = n < left ? n : left;
-        if (take > 0) std::memcpy(buffer, bytes_.data() + pos_, take);
-        pos_ += take;
-        return take;
-    }
-    std::int64_t Size() override { return static_cast<std::int64_t>(bytes_.size()); }
-
-private:
-    const std::vector<unsigned char>& bytes_;
-    std::size_t pos_ = 0;
-};
-
 bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
 }  // namespace
 
@@ -93,17 +70,41 @@ std::string BuildStamp(const StampFields& f, std::vector<unsigned char>& out) {
     return "";
 }
 
+MemorySource::MemorySource(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+
+bool MemorySource::SeekFromEnd(std::int64_t distance, bool allowStart) {
+    std::int64_t at = static_cast<std::int64_t>(bytes_.size()) - distance;
+    if (distance < 0 || at < 0 || (at == 0 && !allowStart)) return false;
+    pos_ = static_cast<std::size_t>(at);
+    return true;
+}
+
+std::size_t MemorySource::Read(void* buffer, std::size_t n) {
+    std::size_t left = bytes_.size() - pos_;
+    std::size_t take = n < left ? n : left;
+    if (take > 0) std::memcpy(buffer, bytes_.data() + pos_, take);
+    pos_ += take;
+    return take;
+}
+
+std::int64_t MemorySource::Size() { return static_cast<std::int64_t>(bytes_.size()); }
+
 StampView ViewStamp(const std::vector<unsigned char>& file) {
-    StampView v;
     MemorySource source(file);
+    return ViewStamp(source);
+}
+
+StampView ViewStamp(StampSource& source) {
+    StampView v;
     DescriptorPass pass;
     ReadDescriptorPass(source, pass);
     v.dlid = pass.dlidFound;
     if (v.dlid) {
         v.tag = pass.tag;
-        const char* tail = reinterpret_cast<const char*>(file.data() + file.size());
-        v.versionTag.assign(tail - kVersionTagAt, strnlen(tail - kVersionTagAt, kVersionTagSize));
-        v.downloadId.assign(tail - kDownloadIdAt, strnlen(tail - kDownloadIdAt, kDownloadIdSize));
+        char fields[kDownloadIdSize + kVersionTagSize] = {};
+        if (source.SeekFromEnd(kDownloadIdAt, true)) source.Read(fields, sizeof fields);
+        v.downloadId.assign(fields, strnlen(fields, kDownloadIdSize));
+        v.versionTag.assign(fields + kDownloadIdSize, strnlen(fields + kDownloadIdSize, kVersionTagSize));
         v.stampSize = kDlidBlockSize;
     }
     if (pass.snidFound) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "stamp/stamp_layout.h"
+
 struct StampFields {
     std::string versionTag;  // at most 11 bytes
     std::string downloadId;  // at most 20 bytes
@@ -29,3 +31,18 @@ struct StampView {
     std::size_t stampSize = 0;  // bytes the recognised blocks occupy at the end
 };
 StampView ViewStamp(const std::vector<unsigned char>& file);
+// The same over any source: a file that is only partly read, such as the kit's --show.
+StampView ViewStamp(StampSource& source);
+
+// A stamp source over bytes in memory.
+class MemorySource final : public StampSource {
+public:
+    explicit MemorySource(const std::vector<unsigned char>& bytes);
+    bool SeekFromEnd(std::int64_t distance, bool allowStart) override;
+    std::size_t Read(void* buffer, std::size_t n) override;
+    std::int64_t Size() override;
+
+private:
+    const std::vector<unsigned char>& bytes_;
+    std::size_t pos_ = 0;
+};

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""loaderkit from the command line: stamps written, shown and refused; replies scrambled; a
-static site built. usage: kit_cli_test.py LOADERKIT"""
+"""loaderkit from the command line: stamps written, shown and refused, on unsigned and signed
+programs; replies scrambled; a static site built. usage: kit_cli_test.py LOADERKIT"""
 import os
+import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -10,17 +12,51 @@ import unittest
 KIT = sys.argv.pop(1) if len(sys.argv) > 1 else os.environ.get("LOADERKIT", "loaderkit")
 
 
-def kit(*args, stdin=None):
-    return subprocess.run([KIT, *args], capture_output=True, input=stdin)
+def kit(*args, stdin=None, stdout=subprocess.PIPE):
+    return subprocess.run([KIT, *args], stdout=stdout, stderr=subprocess.PIPE, input=stdin)
+
+
+def make_pe(pe32plus=False):
+    """A small PE program: MZ and PE headers and one section, without a certificate table."""
+    body = bytes(range(256)) * 2
+    if pe32plus:
+        opt = struct.pack("<HBBIIIIIQIIHHHHHHIIIIHHQQQQII", 0x20B, 14, 0, 512, 0, 0, 0x1000, 0x1000, 0x140000000,
+                          0x1000, 0x200, 6, 0, 0, 0, 6, 0, 0, 0x2000, 0x200, 0, 2, 0x140, 1 << 20, 4096,
+                          1 << 20, 4096, 0, 16)
+    else:
+        opt = struct.pack("<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 14, 0, 512, 0, 0, 0x1000, 0x1000, 0x1000,
+                          0x400000, 0x1000, 0x200, 6, 0, 0, 0, 6, 0, 0, 0x2000, 0x200, 0, 2, 0x140, 1 << 20,
+                          4096, 1 << 20, 4096, 0, 16)
+    opt += bytes(16 * 8)
+    coff = b"PE\0\0" + struct.pack("<HHIIIHH", 0x8664 if pe32plus else 0x14C, 1, 0, 0, 0, len(opt), 0x102)
+    section = struct.pack("<8sIIIIIIHHI", b".text", len(body), 0x1000, 512, 0x200, 0, 0, 0, 0, 0x60000020)
+    return (b"MZ" + bytes(0x3A) + struct.pack("<I", 0x40) + coff + opt + section).ljust(0x200, b"\0") + body
+
+
+def security_directory_at(data):
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    magic = struct.unpack_from("<H", data, pe + 24)[0]
+    return pe + 24 + (96 if magic == 0x10B else 112) + 4 * 8
 
 
 class KitTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.keys = tempfile.TemporaryDirectory()
+        cls.key, cls.cert = (os.path.join(cls.keys.name, n) for n in ("key.pem", "cert.pem"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", cls.key, "-out",
+                        cls.cert, "-days", "2", "-subj", "/CN=Throwaway Operator"], check=True, capture_output=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.keys.cleanup()
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
         self.program = self.path("program.exe")
         with open(self.program, "wb") as f:
-            f.write(b"MZ" + bytes(range(256)) * 4)
+            f.write(make_pe())
         self.image = self.path("logo.img")
         with open(self.image, "wb") as f:
             f.write(b"BM" + b"\x00\x01\xff" * 100)
@@ -30,6 +66,19 @@ class KitTest(unittest.TestCase):
 
     def path(self, name):
         return os.path.join(self.dir, name)
+
+    def signed(self, name, pe32plus=False):
+        plain = self.path(name + ".unsigned")
+        with open(plain, "wb") as f:
+            f.write(make_pe(pe32plus))
+        out = self.path(name)
+        subprocess.run(["osslsigncode", "sign", "-certs", self.cert, "-key", self.key, "-in", plain, "-out", out],
+                       check=True, capture_output=True)
+        return out
+
+    def verifies(self, path):
+        r = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, path], capture_output=True, text=True)
+        return r.returncode == 0 and "Succeeded" in r.stdout and "invalid PE checksum" not in r.stdout + r.stderr
 
     def show(self, path):
         r = kit("stamp", "--show", path)
@@ -58,10 +107,83 @@ class KitTest(unittest.TestCase):
         self.assertEqual(shown["color"], "255,16,0")
         self.assertEqual(shown["start"], "640,480")
         self.assertEqual(shown["stamp-bytes"], str(len(image) + 150))
+        self.assertEqual(shown["signed"], "no")
+        self.assertEqual(shown["stamp-in-certificate-table"], "no")
         self.assertEqual(self.show(self.program)["dlid"], "no")
+        # Far beyond what could be read whole: only the tail is read, and a device is refused.
+        sparse = self.path("sparse.exe")
+        with open(sparse, "wb") as f:
+            f.truncate(6 << 30)
+            f.seek(-35, os.SEEK_END)
+            f.write(bytes(20) + b"BIG" + bytes(8) + b"DLID")
+        self.assertEqual(self.show(sparse)["tag"], "BIG")
+        r = kit("stamp", "--show", "/dev/zero")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"not a regular file", r.stderr)
 
-    def test_bad_values_are_refused_and_leave_no_file(self):
+    def test_signed_copies_keep_their_signature_through_stamps_and_replacements(self):
+        for pe32plus in (False, True):
+            signed = self.signed("signed%d.exe" % pe32plus, pe32plus)
+            self.assertTrue(self.verifies(signed))
+            # Through a pipe, as a web server's download handler runs it.
+            first = self.path("first.exe")
+            with open(signed, "rb") as f:
+                r = kit("stamp", "--in", "-", "--out", "-", "--tag", "V101", "--id", "7", "--name", "Nord",
+                        "--address", "nord.example", stdin=f.read())
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(first, "wb") as f:
+                f.write(r.stdout)
+            larger, smaller, again = self.path("larger.exe"), self.path("smaller.exe"), self.path("again.exe")
+            steps = [(None, first, None, "V101_7"),
+                     (first, larger, ["--tag", "V102", "--image", self.image, "--color", "1,2,3"], "V102"),
+                     (larger, smaller, ["--tag", "V103"], "V103"),
+                     (smaller, again, ["--tag", "V101", "--id", "7", "--name", "Nord", "--address",
+                                       "nord.example"], "V101_7")]
+            for source, checked, args, tag in steps:
+                if source is not None:
+                    r = kit("stamp", "--in", source, "--out", checked, "--replace", *args)
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                shown = self.show(checked)
+                self.assertTrue(self.verifies(checked), (pe32plus, tag))
+                self.assertEqual((shown["signed"], shown["stamp-in-certificate-table"], shown["tag"]),
+                                 ("yes", "yes", tag))
+                data = open(checked, "rb").read()
+                offset, size = struct.unpack_from("<II", data, security_directory_at(data))
+                self.assertEqual((offset + size, size % 8), (len(data), 0), "the table ends the file, 8-aligned")
+            self.assertEqual(open(again, "rb").read(), open(first, "rb").read(), "replacing is undone exactly")
+            self.assertEqual(self.show(larger)["image-bytes"], str(os.path.getsize(self.image)))
+        # An earlier kit appended the stamp after the table: --replace moves it inside.
+        old = self.path("old.exe")
+        with open(old, "wb") as f:
+            f.write(open(signed, "rb").read() + bytes(20) + b"V1" + bytes(9) + b"DLID")
+        self.assertEqual(kit("stamp", "--in", old, "--out", self.path("moved.exe"), "--tag", "V1", "--replace")
+                         .returncode, 0)
+        self.assertTrue(self.verifies(self.path("moved.exe")))
+
+    def test_bad_values_and_programs_are_refused_and_leave_no_file(self):
         out = self.path("bad.exe")
+        signed = open(self.signed("signed.exe"), "rb").read()
+        directory = security_directory_at(signed)
+        table_at, table_size = struct.unpack_from("<II", signed, directory)
+
+        def program(name, data, patch=None):
+            data = bytearray(data)
+            if patch is not None:
+                struct.pack_into("<II", data, directory, *patch)
+            with open(self.path(name), "wb") as f:
+                f.write(data)
+            return ["--in", self.path(name), "--tag", "V"]
+        programs = [
+            (program("text.exe", b"MZ" + b"not a program" * 10), "not a PE program"),
+            (program("trailing.exe", signed + b"extra"), "bytes after its certificate table"),
+            (program("long.exe", signed, (table_at, table_size + 8)), "does not fit"),
+            (program("outside.exe", signed, (len(signed) + 16, 8)), "points outside the file"),
+        ]
+        for args, message in programs:
+            r = kit("stamp", "--out", out, *args)
+            self.assertEqual(r.returncode, 1, args)
+            self.assertIn(message, r.stderr.decode(), args)
+            self.assertFalse(os.path.exists(out), args)
         cases = [
             (["--tag", "A" * 12], "11 bytes", 1),
             (["--tag", "V", "--id", "1" * 21], "20 bytes", 1),
@@ -111,17 +233,55 @@ class KitTest(unittest.TestCase):
         self.assertEqual(len(scrambled), len(reply))
         self.assertEqual(kit("unscramble", stdin=scrambled).stdout, reply)
         self.assertEqual(kit("scramble", stdin=b"a\0b").returncode, 1)
+        for command in ("scramble", "unscramble"):
+            r = kit(command, stdin=b"")
+            self.assertEqual((r.returncode, r.stdout), (0, b""), command)
+
+    def test_a_write_that_fails_is_an_error(self):
+        with open("/dev/full", "wb") as full:
+            for args in (["scramble", "--text", "abc"], ["stamp", "--in", self.program, "--out", "-", "--tag", "V"],
+                         ["stamp", "--show", self.program], ["site", "--help"]):
+                r = kit(*args, stdout=full)
+                self.assertEqual(r.returncode, 1, args)
+                self.assertIn(b"cannot write", r.stderr, args)
 
     def test_site_builds_every_language(self):
         site = self.path("site")
-        r = kit("site", "--out", site, "--site-url", "http://127.0.0.1:8080/", "--installer", self.program)
+        notice = self.path("notice.txt")
+        with open(notice, "wb") as f:
+            f.write(b"one\ntwo\r\nthree\n")
+        r = kit("site", "--out", site, "--site-url", "http://127.0.0.1:8080/", "--installer", self.program,
+                "--notice", notice)
         self.assertEqual(r.returncode, 0, r.stderr)
         config = open(os.path.join(site, "config.txt"), "rb").read()
         self.assertEqual(kit("unscramble", stdin=config).stdout, b"iFlag=0|sDlurl=http://127.0.0.1:8080/")
         notice = open(os.path.join(site, "p_Tavmok_sys_JAP.JAP"), "rb").read()
         self.assertTrue(notice.startswith(b"%d\r\n" % os.path.getsize(self.program)))
-        self.assertIn(b"[CASINO_NAME]", notice)
+        self.assertTrue(notice.endswith(b"\r\none\r\ntwo\r\nthree\r\n"), notice)
         self.assertEqual(open(os.path.join(site, "p_Tavmok_reg_DAN.exe"), "rb").read(), open(self.program, "rb").read())
+        self.assertEqual(len(os.listdir(site)), 65)
+        # Refused values and a failure half-way leave the site that was there, and nothing beside it.
+        with open(os.path.join(self.dir, "other"), "wb") as f:
+            f.write(b"operator's own file")
+        refused = [
+            ([site, "http://dl.example/files"], "must end with '/'"),
+            ([site, "http://dl.example/a|b/"], "'|'"),
+            ([site, "http://dl.example/" + "x" * 2009 + "/"], "longer than the 2027"),
+            ([site, "http://dl.example/", "--notice", self.path("missing.txt")], "cannot read"),
+            ([self.dir, "http://dl.example/"], "not a site file"),
+        ]
+        for (target, url, *args), message in refused:
+            r = kit("site", "--out", target, "--site-url", url, "--installer", self.program, *args)
+            self.assertEqual(r.returncode, 1, args)
+            self.assertIn(message, r.stderr.decode(), args)
+            self.assertEqual(len(os.listdir(site)), 65, args)
+            self.assertEqual(sorted(n for n in os.listdir(self.dir) if "site" in n), ["site"], args)
+        self.assertEqual(kit("unscramble", stdin=open(os.path.join(site, "config.txt"), "rb").read()).stdout,
+                         b"iFlag=0|sDlurl=http://127.0.0.1:8080/")
+        r = kit("site", "--out", site, "--site-url", "http://dl.example/", "--installer", self.program)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(kit("unscramble", stdin=open(os.path.join(site, "config.txt"), "rb").read()).stdout,
+                         b"iFlag=0|sDlurl=http://dl.example/", "a site folder is replaced whole")
 
 
 if __name__ == "__main__":

@@ -1,4 +1,5 @@
 // The stamp layout read from byte arrays built here, and the writer agreeing with the reader.
+#include "stamp/signed_program.h"
 #include "stamp/stamp_layout.h"
 #include "stamp/stamp_writer.h"
 
@@ -172,6 +173,93 @@ TEST(StampLayout, WriterAndReaderAgreeByteForByte) {
     EXPECT_EQ(v.red, 200u);
     EXPECT_EQ(v.startY, 65535u);
     EXPECT_EQ(v.stampSize, 1150u);
+}
+
+namespace {
+std::uint32_t Le32(const Bytes& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+void SetLe32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k) b[at + k] = static_cast<unsigned char>(v >> (8 * k));
+}
+
+// A PE32 program whose certificate table ends the file: one entry holding a 300-byte DER
+// SEQUENCE that its signer padded to 8 bytes.
+constexpr std::size_t kPeAt = 0x40, kChecksumAt = kPeAt + 24 + 64, kDirectoryAt = kPeAt + 24 + 96 + 32;
+Bytes SignedProgram() {
+    Bytes b(0x400, 'P');
+    std::memcpy(b.data(), "MZ", 2);
+    SetLe32(b, 0x3C, kPeAt);
+    std::memcpy(b.data() + kPeAt, "PE\0\0", 4);
+    b[kPeAt + 20] = 224;
+    b[kPeAt + 21] = 0;
+    b[kPeAt + 24] = 0x0B;
+    b[kPeAt + 25] = 0x01;
+    SetLe32(b, kPeAt + 24 + 92, 16);
+    std::memset(b.data() + kPeAt + 24 + 96, 0, 128);
+    Bytes blob = {0x30, 0x82, 0x01, 0x28};
+    blob.resize(300, 0xA5);
+    std::size_t entry = 8 + 304;  // 300 rounded up to 8 with the header
+    SetLe32(b, kDirectoryAt, static_cast<std::uint32_t>(b.size()));
+    SetLe32(b, kDirectoryAt + 4, static_cast<std::uint32_t>(entry));
+    Bytes header = {0, 0, 0, 0, 0x00, 0x02, 0x02, 0x00};
+    SetLe32(header, 0, static_cast<std::uint32_t>(entry));
+    b.insert(b.end(), header.begin(), header.end());
+    b.insert(b.end(), blob.begin(), blob.end());
+    b.resize(b.size() + 4, 0);
+    SetLe32(b, kChecksumAt, PeChecksum(b, kChecksumAt));
+    return b;
+}
+}  // namespace
+
+TEST(StampLayout, SignedProgramsCarryTheStampInsideTheirCertificateTable) {
+    const Bytes original = SignedProgram();
+    SignatureLayout layout;
+    ASSERT_EQ(ReadSignatureLayout(original, layout), "");
+    ASSERT_TRUE(layout.isSigned());
+    StampFields small;
+    small.versionTag = "V1";
+    StampFields large = small;
+    large.hasNames = true;
+    large.name = "Nord";
+    large.hasBranding = true;
+    large.image.assign(1001, 0x42);
+    Bytes first;
+    for (const StampFields* f : {&small, &large, &small}) {
+        Bytes stamp;
+        ASSERT_EQ(BuildStamp(*f, stamp), "");
+        Bytes file = original;
+        if (!first.empty()) {
+            file = first;
+            ASSERT_EQ(RemoveStamp(file, ViewStamp(file).stampSize), "");
+            EXPECT_EQ(file, original) << "removing a stamp restores the signed program exactly";
+        }
+        ASSERT_EQ(PlaceStamp(file, stamp), "");
+        if (first.empty()) first = file;
+        std::size_t table = original.size() - 8 - 304;
+        std::size_t pad = file.size() - stamp.size() - (table + 8 + 300);
+        EXPECT_LT(pad, 8u) << "only the padding lies between signature and stamp";
+        Bytes kept(file.begin(), file.begin() + table + 8 + 300);
+        for (std::size_t at : {kChecksumAt, kDirectoryAt + 4, table}) SetLe32(kept, at, Le32(original, at));
+        EXPECT_EQ(kept, Bytes(original.begin(), original.begin() + table + 8 + 300)) << "all else is kept";
+        EXPECT_EQ(Bytes(file.end() - stamp.size(), file.end()), stamp);
+        EXPECT_EQ(Le32(file, table), file.size() - table) << "the last entry grows to the end";
+        EXPECT_EQ(Le32(file, kDirectoryAt + 4), file.size() - table);
+        EXPECT_EQ((file.size() - table) % 8, 0u);
+        EXPECT_EQ(Le32(file, kChecksumAt), PeChecksum(file, kChecksumAt));
+        ASSERT_EQ(ReadSignatureLayout(file, layout), "");
+        MemorySource source(file);
+        EXPECT_TRUE(StampInsideCertificateTable(source, layout, stamp.size()));
+        StampView v = ViewStamp(file);
+        EXPECT_EQ(v.stampSize, stamp.size());
+        EXPECT_EQ(v.name, f->name);
+        EXPECT_EQ(v.image, f->image);
+    }
+    MemorySource source(original);
+    EXPECT_FALSE(StampInsideCertificateTable(source, layout, 9)) << "the signature's own bytes are no stamp";
+    Bytes tiny = {1, 2, 3, 4, 5};
+    EXPECT_EQ(PeChecksum(tiny, 100), 0x0201u + 0x0403u + 0x05u + 5u);
 }
 
 TEST(StampLayout, WriterRefusesWhatTheReaderCouldNotReadBack) {
