@@ -67,6 +67,32 @@ def run_loader(exe, lang, args):
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def signature_check(path, cert):
+    r = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, path], capture_output=True, text=True)
+    return "Succeeded" if r.returncode == 0 and "Succeeded" in r.stdout else "Failed"
+
+
+def sign_and_stamp():
+    """Signs loader.exe with a throwaway certificate made here, as an operator signs once, then
+    stamps a copy per affiliate, as the web server does, and checks the signature each time."""
+    print("0. sign the loader once, then stamp a copy through a pipe")
+    key, cert = os.path.join(WORK, "operator-key.pem"), os.path.join(WORK, "operator-cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=Nordlys Gaming Ltd (demo)"], check=True, capture_output=True)
+    signed = os.path.join(WORK, "loader-signed.exe")
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "Nordlys Casino",
+                    "-in", harness.LOADER, "-out", signed], check=True, capture_output=True)
+    print("  signature of the signed loader:", signature_check(signed, cert))
+    loader = os.path.join(WORK, "HalvornSetup.exe")
+    with open(signed, "rb") as f, open(loader, "wb") as g:
+        subprocess.run([KIT, "stamp", "--in", "-", "--out", "-", "--tag", "DEMO", "--id", "2026",
+                        "--name", "Nordlys Casino", "--address", "www.nordlys.example", "--company",
+                        "Nordlys Gaming Ltd"], stdin=f, stdout=g, check=True)
+    print("  signature of the stamped copy:", signature_check(loader, cert))
+    subprocess.run([KIT, "stamp", "--show", loader], check=True)
+    return loader
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     shutil.rmtree(WORK, ignore_errors=True)
@@ -83,11 +109,7 @@ def main():
     base = "http://127.0.0.1:%d/" % server.server_address[1]
     subprocess.run([KIT, "site", "--out", site_dir, "--site-url", base, "--installer", installer,
                     "--notice", notice], check=True)
-    loader = os.path.join(WORK, "HalvornSetup.exe")
-    subprocess.run([KIT, "stamp", "--in", harness.LOADER, "--out", loader, "--tag", "DEMO", "--id", "2026",
-                    "--name", "Nordlys Casino", "--address", "www.nordlys.example", "--company",
-                    "Nordlys Gaming Ltd"], check=True)
-    subprocess.run([KIT, "stamp", "--show", loader], check=True)
+    loader = sign_and_stamp()
     robot = Robot()
     try:
         print("1. the language chooser on a Japanese system")

@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ python3
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 xvfb x11-utils imagemagick
-  googletest clang-14 libclang-rt-14-dev
+  googletest clang-14 libclang-rt-14-dev osslsigncode openssl
   fonts-dejavu-core fonts-wqy-microhei locales
 )
 missing=()

@@ -2,6 +2,8 @@
 // time from the build's cache variables (see cmake/generate_config.py).
 #pragma once
 
-extern const char PrimaryConfigUrl[];    // 48 characters scrambled
-extern const char SecondaryConfigUrl[];  // 44 characters scrambled
-extern const char TrackingKeyPath[];     // 26 characters scrambled
+// Each is NUL-terminated and as long as the build chose (1 to 2047 characters for the URLs, 1 to
+// 255 for the key path); readers take the length from the terminator.
+extern const char PrimaryConfigUrl[];
+extern const char SecondaryConfigUrl[];
+extern const char TrackingKeyPath[];

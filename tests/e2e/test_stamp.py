@@ -27,11 +27,21 @@ class StampTest(LoaderTest):
         self.robot.reg_delete(self.tracking)
         super().tearDown()
 
-    def stamped(self, name, *options):
+    def stamped(self, name, *options, source=LOADER):
         out = self.file(name)
-        r = subprocess.run([LOADERKIT, "stamp", "--in", LOADER, "--out", out, *options], capture_output=True, text=True)
+        r = subprocess.run([LOADERKIT, "stamp", "--in", source, "--out", out, *options], capture_output=True, text=True)
         self.assertEqual(r.returncode, 0, r.stderr)
         return out
+
+    def signed_loader(self):
+        """loader.exe signed with a throwaway certificate, and a check that its signature verifies."""
+        key, cert, out = self.file("key.pem"), self.file("cert.pem"), self.file("signed.exe")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=Throwaway Operator"], check=True, capture_output=True)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", LOADER, "-out", out],
+                       check=True, capture_output=True)
+        return out, lambda path: b"Succeeded" in subprocess.run(
+            ["osslsigncode", "verify", "-CAfile", cert, path], capture_output=True).stdout
 
     def run_copy(self, exe, wait_for=None):
         """Runs a copy to the end of a download (or to message 3 without a site)."""
@@ -49,10 +59,12 @@ class StampTest(LoaderTest):
         self.close_with_ok(proc)
         return None
 
-    def test_full_stamp_reaches_registry_image_and_notice(self):
+    def test_full_stamp_on_a_signed_copy_reaches_registry_image_and_notice(self):
+        signed, verifies = self.signed_loader()
         exe = self.stamped("casino.exe", "--tag", "V101", "--id", "12345", "--name", "Nordlys Casino",
                            "--address", "www.nordlys.example", "--company", "Nordlys Gaming Ltd",
-                           "--image", self.image, "--color", "200,16,0", "--start", "640,480")
+                           "--image", self.image, "--color", "200,16,0", "--start", "640,480", source=signed)
+        self.assertTrue(verifies(exe), "the stamped copy keeps its signature")
         self.run_copy(exe, wait_for="Welcome to Nordlys Casino\r\nat www.nordlys.example")
         self.assertEqual(self.robot.reg_get(MISC, "Surname"), b"Nordlys Casino")
         self.assertEqual(self.robot.reg_get(MISC, "URL"), b"www.nordlys.example")
