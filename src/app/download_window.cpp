@@ -5,6 +5,7 @@
 #include "app/language_table.h"
 #include "app/loader_state.h"
 #include "net/discovery.h"
+#include "net/download_worker.h"
 #include "net/package_selection.h"
 #include "stamp/registry_records.h"
 #include "stamp/stamp_reader.h"
@@ -19,6 +20,13 @@ HINSTANCE AppInstance;
 HWND NoticeBox;
 char UiStringBuffer[kUiStringBufferSize];
 
+namespace {
+// Set when OK is shown with a final message: only then does IDOK end the window.
+bool FinalMessageShown;
+// Set by the first begin-download: later messages under its number are someone else's.
+bool DownloadBegun;
+}  // namespace
+
 char* LoadUiString(UINT id) {
     UiStringBuffer[0] = 0;
     LoadStringA(AppInstance, id, UiStringBuffer, kUiStringBufferSize);
@@ -28,6 +36,7 @@ char* LoadUiString(UINT id) {
 void ShowStatus(UINT id) { SetWindowTextA(NoticeBox, LoadUiString(id)); }
 
 void ShowFinalMessage(HWND hwnd, HWND noticeBox, UINT id) {
+    FinalMessageShown = true;
     SetWindowTextA(noticeBox, LoadUiString(id));
     ShowWindow(GetDlgItem(hwnd, IDOK), SW_SHOW);
     SetFocus(GetDlgItem(hwnd, IDOK));
@@ -53,6 +62,8 @@ bool RightToLeftLanguageChosen() {
 }
 
 BOOL OnInitDialog(HWND hwnd) {
+    FinalMessageShown = false;
+    DownloadBegun = false;
     LoadNameOverrides();
     char tag[260];
     BrandingRecord branding;
@@ -74,6 +85,9 @@ BOOL OnInitDialog(HWND hwnd) {
 }
 
 BOOL OnBeginDownload(HWND hwnd) {
+    // FALSE lets the default dialog procedure treat the message as what its number also means.
+    if (DownloadBegun) return FALSE;
+    DownloadBegun = true;
     if (DiscoverDownloadSite() == 0) {
         ShowFinalMessage(hwnd, NoticeBox, IDS_CONNECT_FAILED);
         return TRUE;
@@ -103,6 +117,7 @@ void OnDestroy() {
     std::free(ReplyBuffer);
     ReplyBuffer = nullptr;
     ReleaseNoticeText();
+    ReleaseInstallerFile();
     if (MeterBitmap != nullptr) {
         DeleteObject(MeterBitmap);
         MeterBitmap = nullptr;
@@ -127,7 +142,9 @@ INT_PTR CALLBACK DownloadWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) 
         return HandleDownloadDone(hwnd, wParam);
     case WM_COMMAND:
         // IDCANCEL (Escape, Alt+F4, the close box) is ignored on purpose: the window stays.
-        if (LOWORD(wParam) == IDOK) EndDialog(hwnd, 1);
+        // IDOK before a final message (Enter, or one posted from outside) would end the
+        // program under a running worker: only the shown OK button ends the window.
+        if (LOWORD(wParam) == IDOK && FinalMessageShown) EndDialog(hwnd, 1);
         return FALSE;
     case WM_SYSCOMMAND:
         return OnSysCommand(hwnd, wParam);

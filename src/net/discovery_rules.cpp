@@ -10,7 +10,7 @@
 #include <cstring>
 
 namespace {
-void UnscrambleReplyBuffer() {
+void UnscrambleReply() {
     if (ReplyBuffer != nullptr) UnscrambleInPlace(ReplyBuffer);
 }
 }  // namespace
@@ -27,7 +27,7 @@ int RunDiscovery(const char* const* candidates, int candidateCount, PageFetcher 
                 break;
             }
             if (!fetch(WorkBuffer, context)) break;
-            UnscrambleReplyBuffer();
+            UnscrambleReply();
             if (!GetReplyInt("iFlag", &flag)) break;
             if (!GetReplyText("sUrl", WorkBuffer, kWorkBufferSize)) break;
             if (flag == 0 && GetReplyText("sDlurl", nullptr, 0)) break;

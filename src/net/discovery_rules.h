@@ -3,6 +3,9 @@
 #pragma once
 #include <cstddef>
 
+#include "app/loader_state.h"
+#include "net/package_names.h"
+
 // Fetches url into ReplyBuffer (NUL-terminated); returns 1 on success, 0 on failure.
 using PageFetcher = int (*)(const char* url, void* context);
 
@@ -10,9 +13,9 @@ using PageFetcher = int (*)(const char* url, void* context);
 // redirects cannot hold discovery forever.
 constexpr int kMaxFetchesPerChain = 16;
 
-// Longest download-site URL accepted: the worker appends the installer name (20 characters
-// with a three-letter language code) to it in the 2048-byte InstallerUrl.
-constexpr std::size_t kMaxSiteUrlLength = 2048 - 1 - 20;
+// Longest download-site URL accepted: the worker appends the installer name to it in
+// InstallerUrl, which keeps one byte for the terminator.
+constexpr std::size_t kMaxSiteUrlLength = kUrlBufferSize - 1 - kInstallerNameLength;
 
 // Runs the chains of the candidates in order, with WorkBuffer and ReplyBuffer allocated by the
 // caller. Returns 1 with the download-site URL in WorkBuffer, 0 otherwise.

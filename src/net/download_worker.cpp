@@ -6,10 +6,7 @@
 #include <windows.h>
 #include <wininet.h>
 #include <mmsystem.h>
-#include <fcntl.h>
-#include <io.h>
 #include <process.h>
-#include <sys/stat.h>
 
 #include "app/loader_state.h"
 #include "net/internet_handle.h"
@@ -46,7 +43,7 @@ bool DeclaredLength(HINTERNET page, DWORD* length) {
     return HttpQueryInfoA(page, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, length, &size, nullptr) != FALSE;
 }
 
-int Download(HWND window, int file) {
+int Download(HWND window, HANDLE file) {
     TimerResolution resolution;
     InternetHandle internet(InternetOpenA(kInternetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) return 0;
@@ -64,7 +61,8 @@ int Download(HWND window, int file) {
         ok = InternetReadFile(page.get(), chunk, kChunkSize, &count) ? 1 : 0;
         if (count > kChunkSize) count = 0;
         Sleep(1);
-        if (_write(file, chunk, count) != static_cast<int>(count)) ok = 0;
+        DWORD written = 0;
+        if (count > 0 && (!WriteFile(file, chunk, count, &written, nullptr) || written != count)) ok = 0;
         received += count;
         ReceivedBytes.fetch_add(static_cast<std::int32_t>(count));
         PostMessageA(window, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(ok), 0);
@@ -72,15 +70,71 @@ int Download(HWND window, int file) {
     if (ok == 1 && hasDeclared && received < declared) ok = 0;
     return ok;
 }
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh &&
+           a.nFileSizeLow == b.nFileSizeLow;
+}
+
+// The writing handle must go before the installer can start (a program held open for writing
+// cannot run), so the file is reopened read-only at once. Identity and size must be those the
+// worker wrote: a file swapped in between the two opens is refused.
+HANDLE HoldWrittenFile(HANDLE writer) {
+    BY_HANDLE_FILE_INFORMATION written;
+    bool known = GetFileInformationByHandle(writer, &written) != FALSE;
+    CloseHandle(writer);
+    if (!known) return INVALID_HANDLE_VALUE;
+    HANDLE reader = CreateFileW(InstallerPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION held;
+    if (reader != INVALID_HANDLE_VALUE && (!GetFileInformationByHandle(reader, &held) || !SameFile(written, held))) {
+        CloseHandle(reader);
+        reader = INVALID_HANDLE_VALUE;
+    }
+    return reader;
+}
 }  // namespace
+
+wchar_t InstallerPath[kInstallerPathSize];
+HANDLE InstallerFile = INVALID_HANDLE_VALUE;
+
+bool FixInstallerPath() {
+    static const wchar_t kName[] = L"\\cinstall.exe";
+    constexpr DWORD kNameLength = sizeof kName / sizeof kName[0] - 1;
+    InstallerPath[0] = 0;
+    DWORD n = GetCurrentDirectoryW(kInstallerPathSize, InstallerPath);
+    if (n == 0 || n + kNameLength >= kInstallerPathSize) {
+        InstallerPath[0] = 0;
+        return false;
+    }
+    // A drive root already ends with its separator.
+    const wchar_t* name = InstallerPath[n - 1] == L'\\' ? kName + 1 : kName;
+    lstrcatW(InstallerPath, name);
+    return true;
+}
+
+void ReleaseInstallerFile() {
+    if (InstallerFile != INVALID_HANDLE_VALUE) CloseHandle(InstallerFile);
+    InstallerFile = INVALID_HANDLE_VALUE;
+}
 
 void __cdecl DownloadWorker(void* window) {
     HWND hwnd = static_cast<HWND>(window);
-    int file = _open("cinstall.exe", _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
     int ok = 0;
-    if (file != -1) {
-        ok = Download(hwnd, file);
-        _close(file);
+    if (InstallerPath[0] != 0) {
+        // Only reading is shared while the download writes: nobody changes the file meanwhile.
+        HANDLE file = CreateFileW(InstallerPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            ok = Download(hwnd, file);
+            if (ok == 1) {
+                InstallerFile = HoldWrittenFile(file);
+                if (InstallerFile == INVALID_HANDLE_VALUE) ok = 0;
+            } else {
+                CloseHandle(file);
+            }
+        }
     }
     PostMessageA(hwnd, WM_DOWNLOAD_DONE, static_cast<WPARAM>(ok), 0);
     _endthread();

@@ -1,9 +1,26 @@
 // The installer download on its own thread; reports only by posted messages.
 #pragma once
 
+#include <windows.h>
+
+#include <cstddef>
+
+// The one absolute path of "cinstall.exe" in the working folder: fixed before the download,
+// written by the worker and started by the hand-over, so no search order picks another file.
+constexpr std::size_t kInstallerPathSize = 1024;
+extern wchar_t InstallerPath[kInstallerPathSize];
+// After a good download, the installer held open for reading with only reading shared, so no
+// other process can change, replace or delete it before it starts; otherwise invalid.
+extern HANDLE InstallerFile;
+
+// Fixes InstallerPath from the current directory; false when the path does not fit.
+bool FixInstallerPath();
+// Closes InstallerFile, if held.
+void ReleaseInstallerFile();
+
 // Thread function for _beginthread; the argument is the download window's handle. Writes
-// "cinstall.exe" in the current directory, posts WM_DOWNLOAD_PROGRESS after every read and
-// WM_DOWNLOAD_DONE (1 success, 0 failure) once at the end.
+// InstallerPath, posts WM_DOWNLOAD_PROGRESS after every read and WM_DOWNLOAD_DONE (1 success,
+// 0 failure) once at the end; on success InstallerFile holds the file.
 void __cdecl DownloadWorker(void* window);
 
 // Starts DownloadWorker on a new thread with the default stack size; false when no thread starts.

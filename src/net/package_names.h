@@ -10,6 +10,9 @@ struct RequiredLibrary {
 };
 
 constexpr int kRequiredLibraryCount = 5;
+
+// "p_Tavmok" (8), the variant "_reg_" or "_sys_" (5), a three-letter language code and ".exe".
+constexpr std::size_t kInstallerNameLength = 8 + 5 + 3 + 4;
 extern const RequiredLibrary RequiredSystemLibraries[kRequiredLibraryCount];
 
 // Pair comparison: major first, minor only when the majors are equal.

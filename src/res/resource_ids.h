@@ -35,6 +35,11 @@
 #define IDS_PREPARING 6
 #define IDS_START_FAILED 7
 
+// The private messages are WM_USER + 1 to + 3, and WM_USER + 1 and + 2 are also the dialog
+// messages DM_SETDEFID and DM_REPOSITION. So the download window ends only on an IDOK that comes
+// while OK is shown with a final message (an Enter or a posted IDOK mid-download is ignored),
+// and it runs the begin-download work once, for the message it posts itself at start; any
+// later 1025 goes to the default dialog procedure as DM_SETDEFID.
 #define WM_BEGIN_DOWNLOAD 1025
 #define WM_DOWNLOAD_DONE 1026
 #define WM_DOWNLOAD_PROGRESS 1027

@@ -20,6 +20,8 @@ public:
     // Reads the value into destination (capacity bytes). 1 when the value exists and fits;
     // a value larger than the destination is reported as absent: 0 and an empty destination.
     int QueryString(char* destination, std::size_t capacity, const char* name);
+    // The same through the wide call; capacity counts wide characters.
+    int QueryWideString(wchar_t* destination, std::size_t capacity, const wchar_t* name);
     // RegCloseKey's status, or 0 when no key is held.
     LONG Close();
     // The held key, or null.

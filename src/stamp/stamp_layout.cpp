@@ -29,14 +29,17 @@ std::size_t BoundedLength(const char* text, std::size_t cap) {
 NamesSplit SplitNamesArea(const unsigned char* area) {
     NamesSplit split{};
     split.name = {0, BoundedLength(reinterpret_cast<const char*>(area), kNamesAreaSize), true};
+    // A separator is a NUL with a text byte after it, so the last place one can stand is the
+    // byte before the area's last byte.
+    constexpr std::size_t kLastSeparatorAt = kNamesAreaSize - 2;
     std::size_t i = 1;
-    while (i <= 78 && !(area[i] == 0 && area[i + 1] != 0)) ++i;
-    if (i > 78) return split;
+    while (i <= kLastSeparatorAt && !(area[i] == 0 && area[i + 1] != 0)) ++i;
+    if (i > kLastSeparatorAt) return split;
     std::size_t a = i + 1;
     split.address = {a, BoundedLength(reinterpret_cast<const char*>(area + a), kNamesAreaSize - a), true};
     std::size_t j = a;
-    while (j <= 78 && !(area[j] == 0 && area[j + 1] != 0)) ++j;
-    if (j > 78) return split;
+    while (j <= kLastSeparatorAt && !(area[j] == 0 && area[j + 1] != 0)) ++j;
+    if (j > kLastSeparatorAt) return split;
     std::size_t c = j + 1;
     split.company = {c, BoundedLength(reinterpret_cast<const char*>(area + c), kNamesAreaSize - c), true};
     return split;

@@ -18,6 +18,8 @@
 const char MiscKey[] = "SOFTWARE\\Halvorn Casino\\Halvorn Casino\\Misc";
 
 namespace {
+constexpr DWORD kModuleNameSize = 1024;
+
 class DescriptorSource final : public StampSource {
 public:
     explicit DescriptorSource(int fd) : fd_(fd) {}
@@ -116,10 +118,10 @@ void FillBranding(BrandingRecord* b, const char* path, const BrandingHeader& h) 
 }
 }  // namespace
 
-int ReadDistributionStampFrom(const char* fileName, char* tag, BrandingRecord* branding) {
+int ReadDistributionStampFrom(const wchar_t* fileName, char* tag, BrandingRecord* branding) {
     tag[0] = 0;
     if (fileName[0] == 0) return 0;
-    int fd = _open(fileName, _O_RDONLY | _O_BINARY);
+    int fd = _wopen(fileName, _O_RDONLY | _O_BINARY);
     if (fd == -1) return 0;
     DescriptorPass pass;
     {
@@ -132,7 +134,7 @@ int ReadDistributionStampFrom(const char* fileName, char* tag, BrandingRecord* b
     if (!pass.dlidFound) return 0;
 
     // A second open that fails only loses the branding; the tag stands.
-    FILE* stream = std::fopen(fileName, "rb");
+    FILE* stream = _wfopen(fileName, L"rb");
     if (stream == nullptr) return 1;
     StreamSource source(stream);
     BrandingHeader header;
@@ -146,15 +148,17 @@ int ReadDistributionStampFrom(const char* fileName, char* tag, BrandingRecord* b
 
 int ReadDistributionStamp(char* tag, BrandingRecord* branding) {
     tag[0] = 0;
-    char fileName[MAX_PATH];
+    // The wide name, so that a folder the ANSI code page cannot spell still finds the file.
+    wchar_t fileName[kModuleNameSize];
     std::memset(fileName, 0, sizeof fileName);
-    GetModuleFileNameA(nullptr, fileName, MAX_PATH);
-    if (lstrcmpiA(fileName, "ntvdm") == 0) {
-        const char* commandLine = GetCommandLineA();
+    DWORD n = GetModuleFileNameW(nullptr, fileName, kModuleNameSize);
+    if (n == 0 || n >= kModuleNameSize) return 0;  // a cut name would be some other file's
+    if (lstrcmpiW(fileName, L"ntvdm") == 0) {
+        const wchar_t* commandLine = GetCommandLineW();
         if (commandLine == nullptr || commandLine[0] == 0) return 0;
         // A longer command line would be cut into the name of some other file: not read at all.
-        if (std::strlen(commandLine) >= MAX_PATH) return 0;
-        CopyText(fileName, sizeof fileName, commandLine);
+        if (lstrlenW(commandLine) >= MAX_PATH) return 0;
+        lstrcpynW(fileName, commandLine, MAX_PATH);
     }
     return ReadDistributionStampFrom(fileName, tag, branding);
 }

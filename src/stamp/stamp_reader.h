@@ -19,6 +19,6 @@ constexpr int kStampTagBufferSize = 260;
 int ReadDistributionStamp(char* tag, BrandingRecord* branding);
 
 // The same, reading the stamp of fileName instead of the running program's own file.
-int ReadDistributionStampFrom(const char* fileName, char* tag, BrandingRecord* branding);
+int ReadDistributionStampFrom(const wchar_t* fileName, char* tag, BrandingRecord* branding);
 
 extern const char MiscKey[];

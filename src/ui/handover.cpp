@@ -4,6 +4,7 @@
 
 #include "app/download_window.h"
 #include "app/loader_state.h"
+#include "net/download_worker.h"
 #include "stamp/reg_key.h"
 #include "ui/notice_text.h"
 #include "ui/uninstall_path.h"
@@ -18,27 +19,55 @@ constexpr std::size_t kPathBufferSize = 1040;
 constexpr std::size_t kNewNameBufferSize = 1300;
 }  // namespace
 
+// The folder is read and renamed through the wide calls, so a name that the ANSI code page
+// cannot spell is moved aside too.
 void RetireOldInstallation() {
-    char path[kPathBufferSize];
-    path[0] = 0;
-    AppendText(path, sizeof path, kUninstallKeyPrefix);
-    AppendText(path, sizeof path, "\\");
-    AppendText(path, sizeof path, kProductName);
+    char keyPath[kPathBufferSize];
+    keyPath[0] = 0;
+    AppendText(keyPath, sizeof keyPath, kUninstallKeyPrefix);
+    AppendText(keyPath, sizeof keyPath, "\\");
+    AppendText(keyPath, sizeof keyPath, kProductName);
     RegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, path)) {
+    if (key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
+        wchar_t path[kPathBufferSize];
         path[0] = 0;
-        key.QueryString(path, sizeof path, "UninstallString");
-        char* folder = path[0] != 0 ? CutUninstallFolder(path) : nullptr;
-        if (folder != nullptr) {
-            char newName[kNewNameBufferSize];
-            CopyText(newName, sizeof newName, folder);
-            for (int attempt = 0; attempt < kRetireAttempts; ++attempt) {
-                if (!AppendText(newName, sizeof newName, ".old")) break;
-                if (MoveFileA(folder, newName)) break;
+        key.QueryWideString(path, kPathBufferSize, L"UninstallString");
+        wchar_t* folder = path[0] != 0 ? CutUninstallFolder(path) : nullptr;
+        std::size_t length = folder != nullptr ? static_cast<std::size_t>(lstrlenW(folder)) : 0;
+        if (folder != nullptr && length < kNewNameBufferSize) {
+            wchar_t newName[kNewNameBufferSize];
+            lstrcpyW(newName, folder);
+            for (int attempt = 0; attempt < kRetireAttempts && length + 4 < kNewNameBufferSize; ++attempt) {
+                lstrcpyW(newName + length, L".old");
+                length += 4;
+                if (MoveFileW(folder, newName)) break;
             }
         }
     }
     key.Close();
+}
+
+// Starts exactly InstallerPath, quoted, from the file that the worker holds, then lets it go.
+bool StartInstaller() {
+    wchar_t commandLine[kInstallerPathSize + 2];
+    commandLine[0] = L'"';
+    lstrcpynW(commandLine + 1, InstallerPath, kInstallerPathSize);
+    lstrcatW(commandLine, L"\"");
+    STARTUPINFOW startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION process;
+    bool started = InstallerFile != INVALID_HANDLE_VALUE &&
+                   CreateProcessW(InstallerPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &process) != FALSE;
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    ReleaseInstallerFile();
+    return started;
 }
 
 BOOL HandleDownloadDone(HWND window, WPARAM wParam) {
@@ -50,8 +79,7 @@ BOOL HandleDownloadDone(HWND window, WPARAM wParam) {
     ShowStatus(IDS_PREPARING);
     UpdateWindow(NoticeBox);
     Sleep(1000);
-    UINT started = WinExec("cinstall.exe", SW_SHOW);
-    if (started > 31) {
+    if (StartInstaller()) {
         RetireOldInstallation();
         EndDialog(window, 1);
         return FALSE;

@@ -44,7 +44,7 @@ bool LoadNoticeText(HWND window) {
         ShowFinalMessage(window, NoticeBox, IDS_PARSING_ERROR);
         return false;
     }
-    bool started = StartDownloadWorker(window);
+    bool started = FixInstallerPath() && StartDownloadWorker(window);
     NoticeTimerId = SetTimer(window, NOTICE_TIMER_ID, NOTICE_TIMER_PERIOD_MS, nullptr);
     // Without a worker no progress and no end would ever come: report it as the failed
     // download it is, which also stops the timer.

@@ -3,14 +3,18 @@
 // yields a path that no rename can use, which leaves the old folder alone.
 #include "ui/uninstall_path.h"
 
-#include <cstring>
 
-char* CutUninstallFolder(char* value) {
-    char* quote = std::strchr(value, '"');
-    if (quote == nullptr) return nullptr;
-    char* folder = quote + 1;
+namespace {
+template <typename Char>
+Char* CutAtLastBackslash(Char* value) {
+    Char* quote = value;
+    while (*quote != 0 && *quote != '"') ++quote;
+    if (*quote == 0) return nullptr;
+    Char* folder = quote + 1;
+    Char* end = value;
+    while (*end != 0) ++end;
     // The folder path's own first character is never a candidate for the cut.
-    for (char* p = value + std::strlen(value) - 1; p > folder; --p) {
+    for (Char* p = end - 1; p > folder; --p) {
         if (*p == '\\') {
             *p = 0;
             return folder;
@@ -18,3 +22,7 @@ char* CutUninstallFolder(char* value) {
     }
     return nullptr;
 }
+}  // namespace
+
+char* CutUninstallFolder(char* value) { return CutAtLastBackslash(value); }
+wchar_t* CutUninstallFolder(wchar_t* value) { return CutAtLastBackslash(value); }

@@ -5,3 +5,4 @@
 // returns the folder path after the opening quote, or nullptr when there is no quote or no
 // backslash after the folder path's first character.
 char* CutUninstallFolder(char* value);
+wchar_t* CutUninstallFolder(wchar_t* value);

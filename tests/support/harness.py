@@ -113,6 +113,9 @@ class Robot:
     def click(self, caption, control):
         self.cmd("click", caption, control)
 
+    def post(self, caption, msg, wparam=0):
+        self.cmd("post", caption, 0, hex(msg), hex(wparam))
+
     def syscmd(self, caption, sc):
         self.cmd("syscmd", caption, 0, hex(sc))
 

@@ -208,6 +208,11 @@ std::string Run(const std::vector<std::string>& a) {
         SendMessageTimeoutA(h, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
         return "ok";
     }
+    if (cmd == "post") {  // caption id msg wparam: a message posted to the window, as any program can
+        PostMessageA(h, static_cast<UINT>(std::strtoul(a[a.size() - 2].c_str(), nullptr, 0)),
+                     static_cast<WPARAM>(std::strtoul(a.back().c_str(), nullptr, 0)), 0);
+        return "ok";
+    }
     if (cmd == "syscmd") {  // caption id command
         PostMessageA(h, WM_SYSCOMMAND, static_cast<WPARAM>(std::strtoul(a.back().c_str(), nullptr, 0)), 0);
         return "ok";

@@ -22,7 +22,15 @@ mkdir -p "$WINEPREFIX"
     sleep 0.5
   fi
   echo "${DISPLAY:-}" > "$WINEPREFIX/.display"
-  "$wineserver" -p120 >/dev/null 2>&1 </dev/null 9>&- || true
+  # The first program of a new server session starts the session's system processes
+  # (services, device drivers, the desktop), which inherit its standard streams and live as
+  # long as the server. Were that first program the caller's, CTest would wait on its output
+  # pipe until the server's idle timeout ends them, 120 s later. So a new server gets a
+  # throwaway first program with its streams on /dev/null. (Exit code 0: a new server started;
+  # 2: one was running.)
+  if "$wineserver" -p120 >/dev/null 2>&1 </dev/null 9>&- && [ -f "$WINEPREFIX/.initialised" ]; then
+    "$wine64" cmd /c exit 0 >/dev/null 2>&1 </dev/null 9>&- || true
+  fi
   if [ ! -f "$WINEPREFIX/.initialised" ]; then
     "$wine64" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
     # Xvfb runs no window manager: unmanaged windows get Wine's own captions and hide at once,

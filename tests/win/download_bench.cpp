@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     char folder[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);
     SetCurrentDirectoryA(folder);
+    FixInstallerPath();
     std::snprintf(InstallerUrl, kUrlBufferSize, "http://127.0.0.1:%s/", port);
     CopyText(InstallerFileName, kUrlBufferSize, smoke ? "bytes/70000" : "bench");
     HWND sink = CreateWindowA("STATIC", "bench", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
     std::printf("download_bench: result=%d bytes=%.0f reads=%ld seconds=%.3f bytes_per_second=%.0f "
                 "pacing_floor_seconds=%.3f ratio_to_floor=%.2f\n",
                 static_cast<int>(result), bytes, chunks, seconds, bytes / seconds, floorSeconds, seconds / floorSeconds);
+    ReleaseInstallerFile();
     DeleteFileA("cinstall.exe");
     return result == 1 ? 0 : 1;
 }

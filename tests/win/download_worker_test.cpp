@@ -16,11 +16,13 @@ struct WorkerRun {
     bool fileExists = false;
     std::int32_t received = 0;
     bool done = false;
+    bool held = false, writable = false, deletable = false;
 };
 
 WorkerRun RunWorker(const std::string& folder, const std::string& siteUrl, const std::string& name) {
     WorkerRun run;
     SetCurrentDirectoryA(folder.c_str());
+    EXPECT_TRUE(FixInstallerPath());
     CopyText(InstallerUrl, kUrlBufferSize, siteUrl.c_str());
     CopyText(InstallerFileName, kUrlBufferSize, name.c_str());
     ReceivedBytes = 0;
@@ -29,7 +31,15 @@ WorkerRun RunWorker(const std::string& folder, const std::string& siteUrl, const
     run.done = sink.PumpUntil(WM_DOWNLOAD_DONE, 60000);
     run.messages = sink.messages;
     run.received = ReceivedBytes.load();
+    run.held = InstallerFile != INVALID_HANDLE_VALUE;
+    if (run.held) {
+        // Held: nobody else may write or delete it, while reading stays possible.
+        run.writable = CreateFileA((folder + "\\cinstall.exe").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE;
+        run.deletable = DeleteFileA((folder + "\\cinstall.exe").c_str()) != FALSE;
+    }
     run.file = ReadWholeFile(folder + "\\cinstall.exe", &run.fileExists);
+    ReleaseInstallerFile();
     return run;
 }
 
@@ -62,6 +72,7 @@ TEST(DownloadWorkerTest, WholeBodiesAreWrittenByteExactWithOneProgressPerRead) {
         EXPECT_EQ(run.messages.back().msg, static_cast<UINT>(WM_DOWNLOAD_DONE)) << c.name;
         EXPECT_EQ(run.messages.back().wParam, 1u) << c.name;
         EXPECT_TRUE(run.fileExists);
+        EXPECT_TRUE(run.held && !run.writable && !run.deletable) << c.name << ": the file is held read-only";
         EXPECT_TRUE(run.file == PatternBytes(c.size)) << c.name << ": file of " << run.file.size() << " bytes";
         EXPECT_EQ(run.received, static_cast<std::int32_t>(c.size)) << c.name;
         int progress = CountProgress(run, 1);
@@ -101,6 +112,7 @@ TEST(DownloadWorkerTest, ErrorPagesCutBodiesAndUnopenableFilesFail) {
         if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
         ASSERT_TRUE(run.done) << c.what;
         EXPECT_EQ(run.messages.back().wParam, 0u) << c.what << " must be reported as a failure";
+        EXPECT_FALSE(run.held) << c.what << ": nothing is held after a failure";
         int progressMessages = static_cast<int>(run.messages.size()) - 1;
         if (c.expectProgress) {
             EXPECT_GT(progressMessages, 0) << c.what;

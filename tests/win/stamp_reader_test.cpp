@@ -41,6 +41,9 @@ std::string WindowsTemp() {
     return std::string(windows) + "\\temp\\";
 }
 
+// The reader takes wide names; the test's paths are plain ASCII.
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
 std::string StampedFile(const StampFields& fields) {
     std::vector<unsigned char> bytes(1000, 'P');
     EXPECT_EQ(BuildStamp(fields, bytes), "");
@@ -80,7 +83,7 @@ TEST_F(StampReaderTest, FullStampFillsNamesRegistryImageAndBranding) {
     f.blue = 0;
     f.startX = 65535;
     f.startY = 300;
-    ASSERT_EQ(ReadDistributionStampFrom(StampedFile(f).c_str(), tag_, &branding_), 1);
+    ASSERT_EQ(ReadDistributionStampFrom(Wide(StampedFile(f)).c_str(), tag_, &branding_), 1);
     EXPECT_STREQ(tag_, "V101_12345");
     EXPECT_STREQ(CasinoName, "Alpha Casino");
     EXPECT_STREQ(CasinoAddress, "www.alpha.example");
@@ -108,7 +111,7 @@ TEST_F(StampReaderTest, TagsThatAreNotPlainFileNamesWriteNoImage) {
         std::string outside = WindowsTemp() + std::string(bad) + ".img";
         DeleteFileA((WindowsTemp() + "..\\evil.img").c_str());
         std::memset(&branding_, 0, sizeof branding_);
-        ASSERT_EQ(ReadDistributionStampFrom(StampedFile(f).c_str(), tag_, &branding_), 1) << bad;
+        ASSERT_EQ(ReadDistributionStampFrom(Wide(StampedFile(f)).c_str(), tag_, &branding_), 1) << bad;
         EXPECT_STREQ(tag_, bad) << "the tag itself is still returned";
         EXPECT_STREQ(branding_.BMPPath, "") << bad;
         EXPECT_EQ(GetFileAttributesA((WindowsTemp() + "..\\evil.img").c_str()), INVALID_FILE_ATTRIBUTES) << bad;
@@ -125,11 +128,11 @@ TEST_F(StampReaderTest, NamesWithoutDownloadTagAreStoredButReportNoStamp) {
     bytes[bytes.size() - 1] = 'X';  // "DLIX"
     std::string path = MakeScratchFolder("stamp-nodlid") + "\\copy.exe";
     WriteWholeFile(path, std::string(bytes.begin(), bytes.end()));
-    EXPECT_EQ(ReadDistributionStampFrom(path.c_str(), tag_, &branding_), 0);
+    EXPECT_EQ(ReadDistributionStampFrom(Wide(path).c_str(), tag_, &branding_), 0);
     EXPECT_STREQ(tag_, "");
     EXPECT_STREQ(CasinoName, "Beta");
     EXPECT_EQ(QueryValue(MiscKey, "URL"), "beta.example");
-    EXPECT_EQ(ReadDistributionStampFrom("Z:\\no\\such\\file.exe", tag_, &branding_), 0);
+    EXPECT_EQ(ReadDistributionStampFrom(L"Z:\\no\\such\\file.exe", tag_, &branding_), 0);
 }
 
 TEST_F(StampReaderTest, NameOverridesComeFromMiscKeyWhenSetAndNotEmpty) {
