@@ -2,12 +2,16 @@
 meter, installer download and start, and the old installation moved aside; and each failure
 with its final message."""
 import os
+import shutil
+import subprocess
 import time
 import unittest
 
-from harness import METER, NOTICE, WINDOW, LoaderTest, wait_until, windows_path
+from harness import (FAKE_INSTALLER, IDOK, LOADER, LOADERKIT, METER, NOTICE, WINDOW, WINE_RUN, LoaderTest,
+                     tracking_key_path, wait_until, windows_path, wine_env)
 
 UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino"
+WM_COMMAND, WM_BEGIN_DOWNLOAD = 0x111, 1025
 MISC = r"SOFTWARE\Halvorn Casino\Halvorn Casino\Misc"
 NOTICE_TEXT = "Welcome to [CASINO_NAME]\r\nat [CASINO_ADDRESS]\r\nEnjoy!\r\n"
 
@@ -38,9 +42,28 @@ class FlowTest(LoaderTest):
         return proc
 
     def test_whole_flow_installs_and_moves_the_old_installation_aside(self):
+        # Names that the English system's code page cannot spell: the loader's own folder, where
+        # an older cinstall.exe lies too, and the old installation's folder.
+        downloads = os.path.join(self.work, "Загрузки")
+        os.makedirs(downloads)
+        shutil.copy(FAKE_INSTALLER, os.path.join(downloads, "cinstall.exe"))
+        exe = os.path.join(downloads, "loader.exe")
+        subprocess.run([LOADERKIT, "stamp", "--in", LOADER, "--out", exe, "--tag", "V777"], check=True)
+        self.robot.reg_delete(tracking_key_path())
+        self.addCleanup(self.robot.reg_delete, tracking_key_path())
+        self.old = os.path.join(self.work, "Старое казино")
+        os.rename(os.path.join(self.work, "OldCasino"), self.old)
+        subprocess.run([WINE_RUN, "reg", "add", "HKLM\\" + UNINSTALL, "/v", "UninstallString", "/d",
+                        '"%s\\setup.exe" /uninstall' % windows_path(self.old), "/f"],
+                       env=wine_env(), check=True, capture_output=True)
         body = self.serve_package(text=NOTICE_TEXT, installer_mode="slow")
-        proc = self.start_loader(["HAND", self.config()])
+        config = self.config()
+        self.site.routes[(None, "/cfg")].mode, self.site.routes[(None, "/cfg")].delay = "late", 1.5
+        proc = self.start_loader(["HAND", config], exe=exe)
         self.choose()
+        # During discovery: an IDOK and a second begin-download, as any program could post them.
+        self.robot.post(WINDOW, WM_COMMAND, IDOK)
+        self.robot.post(WINDOW, WM_BEGIN_DOWNLOAD)
         whole = "Welcome to Halvorn Casino\r\nat www.halvorn.example\r\nEnjoy!\r\n"
         views = [whole, "at www.halvorn.example\r\nEnjoy!\r\nWelcome to Halvorn Casino\r\n",
                  "Enjoy!\r\nWelcome to Halvorn Casino\r\nat www.halvorn.example\r\n", whole]
@@ -49,6 +72,9 @@ class FlowTest(LoaderTest):
         for view in views:
             seen.append(self.robot.wait_text(WINDOW, NOTICE, view, 5000))
             meter.append(self.robot.navy(WINDOW, METER))
+            if len(seen) == 1:  # and the same during the download
+                self.robot.post(WINDOW, WM_COMMAND, IDOK)
+                self.robot.post(WINDOW, WM_BEGIN_DOWNLOAD)
         self.assertEqual(seen, views, "one line further at each 500 ms tick")
         self.screenshot("download-window-mid-download")
         self.assertTrue(self.robot.gone(WINDOW, 30000), "the window closes after the installer starts")
@@ -61,11 +87,15 @@ class FlowTest(LoaderTest):
                             open(self.file("installer-record.txt")).read())
         self.assertIn("ran=1", record)
         self.assertIn("cwd=" + windows_path(self.work), record.replace("z:", "Z:"))
+        self.assertIn("self=" + windows_path(self.file("cinstall.exe")), record.replace("z:", "Z:"),
+                      "the downloaded installer ran, not the older one beside the loader")
         self.assertFalse(os.path.exists(self.old))
         self.assertTrue(os.path.exists(self.old + ".old"))
+        self.assertEqual(self.robot.reg_get(tracking_key_path(), ""), b"V777", "the stamp was read")
         agents = {r["agent"] for r in self.site.log}
         self.assertEqual(agents, {"Quillmoor"})
         paths = [r["path"] for r in self.site.log]
+        self.assertEqual(len(paths), 3, "one discovery and one worker only: %s" % paths)
         self.assertEqual(paths[0], "/cfg")
         self.assertTrue(paths[1].startswith("/dl/p_Tavmok_") and paths[1].endswith("ENG.ENG"), paths)
         self.assertTrue(paths[2].endswith("ENG.exe"), paths)

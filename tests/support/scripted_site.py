@@ -50,7 +50,7 @@ class Route:
     def __init__(self, body=b"", status=200, mode="normal", delay=0.0, headers=None):
         self.body = body.encode("latin-1") if isinstance(body, str) else body
         self.status = status
-        self.mode = mode  # normal | abort | cut | slow
+        self.mode = mode  # normal | abort | cut | slow | late (the whole answer after delay)
         self.delay = delay
         self.headers = headers or {}
 
@@ -136,6 +136,8 @@ class ScriptedSite:
             h.close_connection = True
             h.connection.close()
             return
+        if route.mode == "late":
+            time.sleep(route.delay)
         h.send_response(route.status)
         h.send_header("Content-Type", "application/octet-stream")
         h.send_header("Content-Length", str(len(route.body)))
