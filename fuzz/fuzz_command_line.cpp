@@ -11,7 +11,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     text = text.substr(0, text.find('\0'));
     char url[256 + 4];
     std::memset(url, 'G', sizeof url);
-    ParseHandOption(text.c_str(), url, 256);
+    std::string line = text;
+    char* tail = CommandLineTail(&line[0]);
+    if (tail < &line[0] || tail > &line[0] + line.size()) __builtin_trap();
+    ParseHandOption(tail, url, 256);
     if (url[256] != 'G') __builtin_trap();
     std::string value = text;
     char* folder = CutUninstallFolder(&value[0]);

@@ -1,7 +1,7 @@
 // Configuration replies: the field readers and the discovery rules over replies from the input.
 // The input is split at 0xFF bytes into the replies of successive fetches; each reply is
 // served as it stands (already "unscrambled" text is fine: any bytes are a valid reply).
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/discovery_rules.h"
 #include "net/reply_parser.h"
 #include "net/scrambler.h"

@@ -3,55 +3,29 @@
 #include "app/download_window.h"
 
 #include "app/language_table.h"
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/discovery.h"
 #include "net/download_worker.h"
 #include "net/package_selection.h"
 #include "stamp/registry_records.h"
 #include "stamp/stamp_reader.h"
 #include "ui/handover.h"
+#include "ui/notice_box.h"
 #include "ui/notice_text.h"
 #include "ui/progress_meter.h"
 
 #include <cstdlib>
 #include <cstring>
 
-HINSTANCE AppInstance;
-HWND NoticeBox;
-char UiStringBuffer[kUiStringBufferSize];
-
 namespace {
-// Set when OK is shown with a final message: only then does IDOK end the window.
-bool FinalMessageShown;
 // Set by the first begin-download: later messages under its number are someone else's.
 bool DownloadBegun;
 }  // namespace
-
-char* LoadUiString(UINT id) {
-    UiStringBuffer[0] = 0;
-    LoadStringA(AppInstance, id, UiStringBuffer, kUiStringBufferSize);
-    return UiStringBuffer;
-}
-
-void ShowStatus(UINT id) { SetWindowTextA(NoticeBox, LoadUiString(id)); }
-
-void ShowFinalMessage(HWND hwnd, HWND noticeBox, UINT id) {
-    FinalMessageShown = true;
-    SetWindowTextA(noticeBox, LoadUiString(id));
-    ShowWindow(GetDlgItem(hwnd, IDOK), SW_SHOW);
-    SetFocus(GetDlgItem(hwnd, IDOK));
-}
 
 void ToggleRtlLayout(HWND h) {
     if (h == nullptr) return;
     SetWindowLongA(h, GWL_EXSTYLE, GetWindowLongA(h, GWL_EXSTYLE) ^ WS_EX_LAYOUTRTL);
     InvalidateRect(h, nullptr, TRUE);
-}
-
-void ParkFocus(HWND hwnd) {
-    PostMessageA(GetDlgItem(hwnd, IDC_NOTICE), WM_KILLFOCUS, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_FOCUS_SINK)), 0);
-    PostMessageA(GetDlgItem(hwnd, IDC_FOCUS_SINK), WM_SETFOCUS, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_NOTICE)), 0);
-    SetActiveWindow(GetDlgItem(hwnd, IDC_FOCUS_SINK));
 }
 
 namespace {

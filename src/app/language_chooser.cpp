@@ -2,7 +2,7 @@
 #include "app/language_chooser.h"
 
 #include "app/language_table.h"
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "res/resource_ids.h"
 
 void RestrictRtlChoices(HWND hwnd, unsigned primaryLanguage) {

@@ -68,3 +68,17 @@ bool ParseHandOption(const char* tail, char* dst, unsigned cap) {
     dst[n] = 0;
     return true;
 }
+
+char* CommandLineTail(char* commandLine) {
+    if (commandLine == nullptr) return nullptr;
+    char* p = commandLine;
+    if (*p == '"') {
+        ++p;
+        while (*p != 0 && *p != '"') ++p;
+        if (*p == '"') ++p;
+    } else {
+        while (*p != 0 && *p != ' ' && *p != '\t') ++p;
+    }
+    while (*p == ' ' || *p == '\t') ++p;
+    return p;
+}

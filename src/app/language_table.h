@@ -23,3 +23,7 @@ bool ShouldRestrictRtlChoices(unsigned int getVersionResult, unsigned int primar
 // "HAND " option: copies the URL after the exact prefix into dst (cap bytes, always terminated,
 // at most cap - 1 characters). Returns true when the tail carried the option.
 bool ParseHandOption(const char* tail, char* dst, unsigned cap);
+
+// The arguments after the program name of a command line (what WinMain receives): past a
+// quoted name or the first blank, then past blanks.
+char* CommandLineTail(char* commandLine);

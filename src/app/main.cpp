@@ -5,7 +5,7 @@
 #include "app/download_window.h"
 #include "app/language_chooser.h"
 #include "app/language_table.h"
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 
 namespace {
 // Another copy in either dialog, an installer, or the casino client's own window.
@@ -13,14 +13,21 @@ HWND FindRunningFlowWindow() {
     HWND w = FindWindowA(nullptr, "Language:");
     if (w == nullptr) w = FindWindowA(nullptr, "Downloading...");
     if (w == nullptr) w = FindWindowA("InstallShield_Win", nullptr);
-    if (w == nullptr) {
-        char title[80] = {};
-        wsprintfA(title, "*** %s ***", kProductName);
-        w = FindWindowA(nullptr, title);
-    }
+    if (w == nullptr) w = FindWindowA(nullptr, "*** " LOADER_PRODUCT_NAME " ***");
     return w;
 }
 }  // namespace
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int);
+
+// The program's entry point. msvcrt.dll initialises itself when it loads; the start-up code a
+// compiler adds for argument vectors, thread-local storage, pseudo-relocations and global
+// constructors is left out, since the program uses none of them and it would double the file.
+extern "C" void LoaderEntry() {
+    ResetLoaderState();
+    int code = WinMain(GetModuleHandleA(nullptr), nullptr, CommandLineTail(GetCommandLineA()), SW_SHOWDEFAULT);
+    ExitProcess(static_cast<UINT>(code));
+}
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     if (HWND w = FindRunningFlowWindow()) {

@@ -2,7 +2,7 @@
 // the redirect rules with the real page fetch.
 #include "net/discovery.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/builtin_config.h"
 #include "net/discovery_rules.h"
 #include "net/page_fetch.h"

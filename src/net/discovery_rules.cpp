@@ -2,7 +2,7 @@
 // the whole discovery. Every reply is unscrambled before it is read.
 #include "net/discovery_rules.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/reply_parser.h"
 #include "net/scrambler.h"
 

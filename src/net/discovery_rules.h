@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/package_names.h"
 
 // Fetches url into ReplyBuffer (NUL-terminated); returns 1 on success, 0 on failure.

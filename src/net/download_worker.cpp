@@ -8,7 +8,7 @@
 #include <mmsystem.h>
 #include <process.h>
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/internet_handle.h"
 #include "res/resource_ids.h"
 
@@ -97,7 +97,7 @@ HANDLE HoldWrittenFile(HANDLE writer) {
 }  // namespace
 
 wchar_t InstallerPath[kInstallerPathSize];
-HANDLE InstallerFile = INVALID_HANDLE_VALUE;
+HANDLE InstallerFile;
 
 bool FixInstallerPath() {
     static const wchar_t kName[] = L"\\cinstall.exe";
@@ -115,8 +115,8 @@ bool FixInstallerPath() {
 }
 
 void ReleaseInstallerFile() {
-    if (InstallerFile != INVALID_HANDLE_VALUE) CloseHandle(InstallerFile);
-    InstallerFile = INVALID_HANDLE_VALUE;
+    if (InstallerFile != nullptr) CloseHandle(InstallerFile);
+    InstallerFile = nullptr;
 }
 
 void __cdecl DownloadWorker(void* window) {
@@ -129,8 +129,9 @@ void __cdecl DownloadWorker(void* window) {
         if (file != INVALID_HANDLE_VALUE) {
             ok = Download(hwnd, file);
             if (ok == 1) {
-                InstallerFile = HoldWrittenFile(file);
-                if (InstallerFile == INVALID_HANDLE_VALUE) ok = 0;
+                HANDLE held = HoldWrittenFile(file);
+                if (held == INVALID_HANDLE_VALUE) ok = 0;
+                InstallerFile = held != INVALID_HANDLE_VALUE ? held : nullptr;
             } else {
                 CloseHandle(file);
             }

@@ -21,5 +21,5 @@ private:
 };
 
 // The agent name and open flags of every request the loader makes.
-constexpr char kInternetAgent[] = "Quillmoor";
+inline constexpr char kInternetAgent[] = "Quillmoor";
 constexpr DWORD kInternetOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/package_names.h"
 
 #include <cstdlib>

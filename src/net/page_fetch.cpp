@@ -2,7 +2,7 @@
 // that read delivers is the page. The status is not examined; an error body is a page too.
 #include "net/page_fetch.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/internet_handle.h"
 
 int FetchPage(const char* url) {

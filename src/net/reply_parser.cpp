@@ -2,7 +2,7 @@
 // so the reply needs no writable copy and stays unchanged for the next field.
 #include "net/reply_parser.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 // the plain path never sits in the program file.
 #include "stamp/registry_records.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/builtin_config.h"
 #include "net/scrambler.h"
 #include "stamp/reg_key.h"

@@ -1,5 +1,6 @@
-// Stamp reader: a descriptor pass for DLID and SNID, then a buffered pass for the branding
-// image. The byte layout and its checks are portable (stamp_layout); this file adds the file
+// Stamp reader: a first pass for DLID and SNID, then a second open of the file for the branding
+// image, both over plain descriptors (the C stream functions would only add to the program's
+// size). The byte layout and its checks are portable (stamp_layout); this file adds the file
 // access, the registry and the image file.
 #include "stamp/stamp_reader.h"
 
@@ -7,7 +8,7 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "stamp/reg_key.h"
 #include "stamp/stamp_layout.h"
 
@@ -35,21 +36,6 @@ public:
 
 private:
     int fd_;
-};
-
-class StreamSource final : public StampSource {
-public:
-    explicit StreamSource(FILE* f) : f_(f) {}
-    bool SeekFromEnd(std::int64_t distance, bool allowStart) override {
-        if (distance > Size()) return false;
-        if (_fseeki64(f_, -distance, SEEK_END) != 0) return false;
-        return allowStart || _ftelli64(f_) > 0;
-    }
-    std::size_t Read(void* buffer, std::size_t n) override { return std::fread(buffer, 1, n, f_); }
-    std::int64_t Size() override { return _filelengthi64(_fileno(f_)); }
-
-private:
-    FILE* f_;
 };
 
 void StoreMiscValue(const char* text, const char* name) {
@@ -92,16 +78,19 @@ bool BuildImagePath(const char* tag, char* path, std::size_t cap) {
            AppendText(path, cap, ".img");
 }
 
+// The image counts as written only when every byte reached the file.
 bool WriteBrandingImage(StampSource& source, const BrandingHeader& header, const char* path) {
     if (static_cast<std::int64_t>(header.imageLength) + stamp::kCcniTrailerSize > source.Size()) return false;
-    unsigned char* image = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(header.imageLength)));
+    DWORD length = static_cast<DWORD>(header.imageLength);
+    unsigned char* image = static_cast<unsigned char*>(std::malloc(length));
     if (image == nullptr) return false;
     bool written = false;
     if (ReadBrandingImage(source, header.imageLength, image)) {
-        if (FILE* out = std::fopen(path, "wb")) {
-            std::fwrite(image, 1, static_cast<std::size_t>(header.imageLength), out);
-            std::fclose(out);
-            written = true;
+        HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out != INVALID_HANDLE_VALUE) {
+            DWORD done = 0;
+            written = WriteFile(out, image, length, &done, nullptr) && done == length;
+            written = CloseHandle(out) && written;
         }
     }
     std::free(image);
@@ -134,14 +123,14 @@ int ReadDistributionStampFrom(const wchar_t* fileName, char* tag, BrandingRecord
     if (!pass.dlidFound) return 0;
 
     // A second open that fails only loses the branding; the tag stands.
-    FILE* stream = _wfopen(fileName, L"rb");
-    if (stream == nullptr) return 1;
-    StreamSource source(stream);
+    fd = _wopen(fileName, _O_RDONLY | _O_BINARY);
+    if (fd == -1) return 1;
+    DescriptorSource source(fd);
     BrandingHeader header;
     ReadBrandingHeader(source, header);
     char path[sizeof branding->BMPPath];
     bool written = header.found && BuildImagePath(tag, path, sizeof path) && WriteBrandingImage(source, header, path);
-    std::fclose(stream);
+    _close(fd);
     if (written) FillBranding(branding, path, header);
     return 1;
 }

@@ -2,8 +2,8 @@
 // overridable casino name, so a rebranded copy still finds the client it replaces.
 #include "ui/handover.h"
 
-#include "app/download_window.h"
-#include "app/loader_state.h"
+#include "ui/notice_box.h"
+#include "base/loader_state.h"
 #include "net/download_worker.h"
 #include "stamp/reg_key.h"
 #include "ui/notice_text.h"
@@ -59,7 +59,7 @@ bool StartInstaller() {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION process;
-    bool started = InstallerFile != INVALID_HANDLE_VALUE &&
+    bool started = InstallerFile != nullptr &&
                    CreateProcessW(InstallerPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                   &process) != FALSE;
     if (started) {
@@ -71,7 +71,7 @@ bool StartInstaller() {
 }
 
 BOOL HandleDownloadDone(HWND window, WPARAM wParam) {
-    if (NoticeTimerId != static_cast<UINT_PTR>(-1)) KillTimer(window, NoticeTimerId);
+    if (NoticeTimerId != 0) KillTimer(window, NoticeTimerId);
     if (LOWORD(wParam) != 1) {
         ShowFinalMessage(window, NoticeBox, IDS_NETWORK_ERROR);
         return TRUE;

@@ -2,8 +2,8 @@
 // line in the notice box every 500 ms while the installer downloads.
 #include "ui/notice_text.h"
 
-#include "app/download_window.h"
-#include "app/loader_state.h"
+#include "ui/notice_box.h"
+#include "base/loader_state.h"
 #include "net/download_worker.h"
 #include "net/page_fetch.h"
 #include "ui/notice_format.h"
@@ -14,7 +14,7 @@
 char* NoticeText;
 char* NoticeStart;
 char* NoticeCursor;
-UINT_PTR NoticeTimerId = static_cast<UINT_PTR>(-1);
+UINT_PTR NoticeTimerId;
 
 char* ExpandPlaceholders(const char* text) {
     char* buffer = static_cast<char*>(std::malloc(kNoticeTextSize));

@@ -9,7 +9,7 @@ constexpr unsigned kNoticeTextSize = 22000;
 extern char* NoticeText;
 extern char* NoticeStart;
 extern char* NoticeCursor;
-extern UINT_PTR NoticeTimerId;  // (UINT_PTR)-1 while no timer has been set
+extern UINT_PTR NoticeTimerId;  // 0 while no timer is set (SetTimer also answers 0 on failure)
 
 // Fetches the notice from WorkBuffer, sets TotalBytes, and starts the worker and the timer.
 // Returns true when the download started; otherwise shows final message 4.

@@ -2,7 +2,7 @@
 // grow, so each draw adds segments and repaints the two frames over them.
 #include "ui/progress_meter.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "res/resource_ids.h"
 #include "ui/meter_geometry.h"
 

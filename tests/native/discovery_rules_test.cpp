@@ -1,7 +1,7 @@
 // Discovery's redirect rules over a scripted fetcher.
 #include "net/discovery_rules.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/scrambler.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Package variant rules and the two file names.
 #include "net/package_names.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The configuration reply readers, in place on ReplyBuffer.
 #include "net/reply_parser.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 
 #include <gtest/gtest.h>
 

@@ -81,6 +81,20 @@ TEST(StartupRules, HandOptionTakesTheExactTailCutTo255) {
     }
     EXPECT_FALSE(ParseHandOption(nullptr, nullptr, 0));
 
+    // The tail comes from the whole command line: past the program name, quoted or not.
+    const char* lines[][2] = {
+        {"\"C:\\Program Files\\loader.exe\" HAND http://x", "HAND http://x"},
+        {"\"C:\\a b\\loader.exe\"HAND x", "HAND x"},
+        {"loader.exe \t  HAND x", "HAND x"},
+        {"\"C:\\a b\\loader.exe\"", ""},
+        {"\"unterminated HAND x", ""},
+        {"loader.exe", ""},
+    };
+    for (const auto& line : lines) {
+        std::string whole = line[0];
+        EXPECT_STREQ(CommandLineTail(&whole[0]), line[1]) << line[0];
+    }
+
     std::string tail = "HAND " + std::string(300, 'u');
     char url[256 + 8];
     std::memset(url, 'G', sizeof url);

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Checks a built loader.exe: PE32 or PE32+, GUI subsystem, only Windows system DLLs imported,
-and the dialog, string and icon resources present. usage: check_pe.py loader.exe OBJDUMP"""
+the dialog, string and icon resources present, the exploit mitigations kept (DYNAMIC_BASE and
+NX_COMPAT with base relocations), and the shipping PE32 build at or under 24 KB.
+usage: check_pe.py loader.exe OBJDUMP"""
 import re
 import struct
 import subprocess
@@ -9,6 +11,20 @@ import sys
 ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "version.dll", "wininet.dll",
            "msvcrt.dll", "winmm.dll"}
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON = 3, 5, 6, 14
+MAX_PE32_BYTES = 24 * 1024
+DYNAMIC_BASE, NX_COMPAT, RELOCS_STRIPPED = 0x40, 0x100, 0x1
+
+
+def mitigations(data):
+    """DllCharacteristics, COFF characteristics and the size of the base relocation directory."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    coff_flags = struct.unpack_from("<H", data, pe + 22)[0]
+    opt = pe + 24
+    magic = struct.unpack_from("<H", data, opt)[0]
+    dll_flags = struct.unpack_from("<H", data, opt + 70)[0]
+    ddir = opt + (96 if magic == 0x10B else 112)
+    reloc_size = struct.unpack_from("<I", data, ddir + 5 * 8 + 4)[0]
+    return dll_flags, coff_flags, reloc_size
 
 
 def resources(data):
@@ -83,6 +99,13 @@ def main():
         images = [v for k, v in found.items() if k[0] == RT_ICON]
         if len(images) != 1 or len(images[0]) != 744:
             errors.append("icon must be one 32x32 16-colour image of 744 bytes")
+    dll_flags, coff_flags, reloc_size = mitigations(data)
+    if dll_flags & (DYNAMIC_BASE | NX_COMPAT) != DYNAMIC_BASE | NX_COMPAT:
+        errors.append("DllCharacteristics 0x%x lacks DYNAMIC_BASE or NX_COMPAT (0x140)" % dll_flags)
+    if coff_flags & RELOCS_STRIPPED or reloc_size == 0:
+        errors.append("base relocations are missing, so the image cannot move")
+    if magic == 0x10B and len(data) > MAX_PE32_BYTES:
+        errors.append("%d bytes: the shipping PE32 build must stay at or under %d" % (len(data), MAX_PE32_BYTES))
     kind = "PE32" if magic == 0x10B else "PE32+"
     print("%s: %s, %d bytes, GUI subsystem, imports %s" % (exe, kind, len(data), ", ".join(dlls)))
     for e in errors:

@@ -22,21 +22,22 @@ mkdir -p "$WINEPREFIX"
     sleep 0.5
   fi
   echo "${DISPLAY:-}" > "$WINEPREFIX/.display"
-  # The first program of a new server session starts the session's system processes
-  # (services, device drivers, the desktop), which inherit its standard streams and live as
-  # long as the server. Were that first program the caller's, CTest would wait on its output
-  # pipe until the server's idle timeout ends them, 120 s later. So a new server gets a
-  # throwaway first program with its streams on /dev/null. (Exit code 0: a new server started;
-  # 2: one was running.)
-  if "$wineserver" -p120 >/dev/null 2>&1 </dev/null 9>&- && [ -f "$WINEPREFIX/.initialised" ]; then
-    "$wine64" cmd /c exit 0 >/dev/null 2>&1 </dev/null 9>&- || true
-  fi
+  new_server=0
+  "$wineserver" -p120 >/dev/null 2>&1 </dev/null 9>&- && new_server=1  # 2: one was running
   if [ ! -f "$WINEPREFIX/.initialised" ]; then
     "$wine64" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
     # Xvfb runs no window manager: unmanaged windows get Wine's own captions and hide at once,
     # instead of waiting two seconds for a manager to withdraw them.
     "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null 9>&-
     touch "$WINEPREFIX/.initialised"
+  fi
+  # The first program of a server session starts the session's system processes (services,
+  # device drivers, the desktop), which inherit its standard streams and live as long as the
+  # server. Were that first program the caller's, CTest would wait on its output pipe until the
+  # server's idle timeout ends them, 120 s later. So a new session gets a throwaway first
+  # program with its streams on /dev/null.
+  if [ "$new_server" = 1 ]; then
+    "$wine64" cmd /c exit 0 >/dev/null 2>&1 </dev/null 9>&- || true
   fi
 ) 9>"$WINEPREFIX.lock"
 exec "$wine64" "$@"

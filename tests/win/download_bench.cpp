@@ -1,7 +1,7 @@
 // Benchmark: downloads an installer from the local site with the real worker and prints the
 // throughput and the ratio of the elapsed time to the pacing floor (one 1 ms pause per chunk).
 // --smoke downloads a small body so the test command can run it quickly.
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/download_worker.h"
 #include "res/resource_ids.h"
 
@@ -12,6 +12,7 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
+    ResetLoaderState();
     bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
     const char* port = std::getenv("LOADER_SITE_PORT");
     if (port == nullptr) {

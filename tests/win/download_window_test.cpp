@@ -2,7 +2,7 @@
 // MANAGER template the loader carries.
 #include "app/download_window.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "ui/notice_text.h"
 #include "ui/progress_meter.h"
 #include "win_test_support.h"
@@ -23,7 +23,7 @@ protected:
     void SetUp() override {
         AppInstance = GetModuleHandleA(nullptr);
         SelectedLanguageIndex = -1;
-        NoticeTimerId = static_cast<UINT_PTR>(-1);
+        NoticeTimerId = 0;
         hwnd_ = CreateDialogParamA(AppInstance, "MANAGER", nullptr, DownloadWindowProc, 0);
         ASSERT_NE(hwnd_, nullptr);
     }

@@ -1,7 +1,7 @@
 // DownloadWorker against the scripted site, writing "cinstall.exe" in a scratch folder.
 #include "net/download_worker.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "res/resource_ids.h"
 #include "win_test_support.h"
 
@@ -31,7 +31,7 @@ WorkerRun RunWorker(const std::string& folder, const std::string& siteUrl, const
     run.done = sink.PumpUntil(WM_DOWNLOAD_DONE, 60000);
     run.messages = sink.messages;
     run.received = ReceivedBytes.load();
-    run.held = InstallerFile != INVALID_HANDLE_VALUE;
+    run.held = InstallerFile != nullptr;
     if (run.held) {
         // Held: nobody else may write or delete it, while reading stays possible.
         run.writable = CreateFileA((folder + "\\cinstall.exe").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -1,7 +1,7 @@
 // RetireOldInstallation against real folders and a real uninstall key under HKLM.
 #include "ui/handover.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "win_test_support.h"
 
 #include <gtest/gtest.h>

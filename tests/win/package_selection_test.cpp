@@ -1,7 +1,7 @@
 // Package selection on DLLs built by the tests with chosen file versions.
 #include "net/package_selection.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/package_names.h"
 #include "win_test_support.h"
 

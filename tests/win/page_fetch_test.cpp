@@ -1,7 +1,7 @@
 // FetchPage against the scripted site.
 #include "net/page_fetch.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "win_test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The meter's pixels, read back with GetDIBits from a 312 x 26 client area.
 #include "ui/progress_meter.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "res/resource_ids.h"
 #include "win_test_support.h"
 

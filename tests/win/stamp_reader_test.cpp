@@ -1,7 +1,7 @@
 // The stamp reader and the registry records against real files and the Wine registry.
 #include "stamp/stamp_reader.h"
 
-#include "app/loader_state.h"
+#include "base/loader_state.h"
 #include "net/builtin_config.h"
 #include "net/scrambler.h"
 #include "stamp/registry_records.h"

@@ -1,4 +1,5 @@
 // Entry point and shared helpers of the Win32 tests.
+#include "base/loader_state.h"
 #include "win_test_support.h"
 
 #include <gtest/gtest.h>
@@ -94,5 +95,6 @@ bool MessageSink::PumpUntil(UINT msg, DWORD timeoutMs) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    ResetLoaderState();
     return RUN_ALL_TESTS();
 }

@@ -1,11 +1,9 @@
 // Portable definitions of the shared state and the two bounded text helpers everyone uses.
-#include "app/loader_state.h"
-
-#include "app/language_table.h"
+#include "base/loader_state.h"
 
 #include <cstring>
 
-const char kProductName[] = "Halvorn Casino";
+const char kProductName[] = LOADER_PRODUCT_NAME;
 const char kDefaultCasinoAddress[] = "www.halvorn.example";
 
 char* WorkBuffer = nullptr;
@@ -13,15 +11,24 @@ char* ReplyBuffer = nullptr;
 char InstallerUrl[kUrlBufferSize];
 char InstallerFileName[kUrlBufferSize];
 char SiteOverrideUrl[kSiteOverrideSize];
-char CasinoName[kCasinoTextSize] = "Halvorn Casino";
-char CasinoAddress[kCasinoTextSize] = "www.halvorn.example";
+char CasinoName[kCasinoTextSize];
+char CasinoAddress[kCasinoTextSize];
 char CasinoCompany[kCasinoTextSize];
 
-const char* LanguageCode = LanguageTable[kEnglishIndex];
-int SelectedLanguageIndex = -1;
+const char* LanguageCode;
+int SelectedLanguageIndex;
 
 std::atomic<std::int32_t> ReceivedBytes{0};
 std::int32_t TotalBytes = 0;
+
+// Set in code rather than by initialisers: the state then takes no room in the program file.
+void ResetLoaderState() {
+    CopyText(CasinoName, kCasinoTextSize, kProductName);
+    CopyText(CasinoAddress, kCasinoTextSize, kDefaultCasinoAddress);
+    CasinoCompany[0] = 0;
+    LanguageCode = "ENG";  // the language table's English code
+    SelectedLanguageIndex = -1;
+}
 
 std::size_t CopyText(char* dst, std::size_t cap, const char* src) {
     std::size_t n = 0;

@@ -14,7 +14,10 @@ constexpr std::size_t kUrlBufferSize = 2048;
 constexpr std::size_t kSiteOverrideSize = 256;
 constexpr std::size_t kCasinoTextSize = 80;
 
-extern const char kProductName[];        // "Halvorn Casino", never overridden
+// The built-in product name, never overridden; a macro too, so that texts built from it are
+// constants.
+#define LOADER_PRODUCT_NAME "Halvorn Casino"
+extern const char kProductName[];        // LOADER_PRODUCT_NAME
 extern const char kDefaultCasinoAddress[];
 
 extern char* WorkBuffer;   // 22000 bytes once discovery has run
@@ -32,6 +35,10 @@ extern int SelectedLanguageIndex;
 // Written by the download worker, read by the meter on the UI thread: one whole 32-bit value.
 extern std::atomic<std::int32_t> ReceivedBytes;
 extern std::int32_t TotalBytes;
+
+// The start values: the built-in casino name and address, English, no language chosen.
+// Called once before anything else runs.
+void ResetLoaderState();
 
 // Bounded copy that always terminates dst (cap > 0); returns the length copied.
 std::size_t CopyText(char* dst, std::size_t cap, const char* src);

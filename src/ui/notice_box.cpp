@@ -1,0 +1,29 @@
+// Notice box helpers, below the download window so that the notice text and the hand-over
+// need nothing from the window itself.
+#include "ui/notice_box.h"
+
+HINSTANCE AppInstance;
+HWND NoticeBox;
+char UiStringBuffer[kUiStringBufferSize];
+bool FinalMessageShown;
+
+char* LoadUiString(UINT id) {
+    UiStringBuffer[0] = 0;
+    LoadStringA(AppInstance, id, UiStringBuffer, kUiStringBufferSize);
+    return UiStringBuffer;
+}
+
+void ShowStatus(UINT id) { SetWindowTextA(NoticeBox, LoadUiString(id)); }
+
+void ShowFinalMessage(HWND hwnd, HWND noticeBox, UINT id) {
+    FinalMessageShown = true;
+    SetWindowTextA(noticeBox, LoadUiString(id));
+    ShowWindow(GetDlgItem(hwnd, IDOK), SW_SHOW);
+    SetFocus(GetDlgItem(hwnd, IDOK));
+}
+
+void ParkFocus(HWND hwnd) {
+    PostMessageA(GetDlgItem(hwnd, IDC_NOTICE), WM_KILLFOCUS, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_FOCUS_SINK)), 0);
+    PostMessageA(GetDlgItem(hwnd, IDC_FOCUS_SINK), WM_SETFOCUS, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_NOTICE)), 0);
+    SetActiveWindow(GetDlgItem(hwnd, IDC_FOCUS_SINK));
+}
