@@ -9,14 +9,23 @@ packages=(
   googletest clang-14 libclang-rt-14-dev osslsigncode openssl
   fonts-dejavu-core fonts-wqy-microhei locales
 )
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+# 32-bit Wine runs the shipping i686 build, where this kernel can execute 32-bit programs.
+if why=$("$(dirname "$0")/probe-32bit.sh"); then
+  packages+=(wine32:i386)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo_cmd dpkg --add-architecture i386
+  fi
+else
+  echo "setup: no 32-bit Wine: $why; only the x86_64 build will run"
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $sudo_cmd apt-get update -qq
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
