@@ -50,6 +50,11 @@ foreach(suite RegKey PageFetch DownloadWorker PackageSelection ProgressMeter Han
   set_tests_properties(win.${suite} PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300 RESOURCE_LOCK wine_session)
 endforeach()
 
+# A loader with the publisher check built in, for the end-to-end tests of that check.
+set(TEST_PUBLISHER "Halvorn Test Publisher")
+add_loader_win(loader_win_publisher "${TEST_PUBLISHER}")
+add_loader(loader_publisher loader_win_publisher)
+
 # The native loaderkit stamps the loader copies of the end-to-end tests.
 set(LOADERKIT ${CMAKE_SOURCE_DIR}/build/native/loaderkit CACHE FILEPATH "native loaderkit for the end-to-end tests")
 
@@ -60,7 +65,7 @@ foreach(test ${E2E_TESTS})
   add_test(NAME e2e.${name} COMMAND Python3::Interpreter -m unittest -v ${name}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e.${name} PROPERTIES
-    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
+    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_PUBLISHER_EXE=$<TARGET_FILE:loader_publisher>;LOADER_TEST_PUBLISHER=${TEST_PUBLISHER};LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
     TIMEOUT 600 RESOURCE_LOCK wine_session)
 endforeach()
 

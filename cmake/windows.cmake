@@ -9,9 +9,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 endif()
 target_compile_options(loader_core PRIVATE ${SIZE_FLAGS})
 
-# Everything of the program that talks to Windows, except the entry point, so the Win32 tests
-# can link the same objects.
-add_library(loader_win STATIC
+set(LOADER_WIN_SOURCES
   src/app/download_window.cpp
   src/app/language_chooser.cpp
   src/net/page_fetch.cpp
@@ -25,14 +23,27 @@ add_library(loader_win STATIC
   src/ui/notice_box.cpp
   src/ui/notice_text.cpp
   src/ui/handover.cpp)
-target_compile_options(loader_win PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
-target_link_libraries(loader_win PUBLIC loader_core wininet version winmm gdi32 user32 advapi32)
+set(LOADER_WIN_LIBS loader_core wininet version winmm gdi32 user32 advapi32)
 
-add_executable(loader WIN32 src/app/main.cpp src/res/loader.rc)
-target_compile_options(loader PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
-target_include_directories(loader PRIVATE src/res)
-set_source_files_properties(src/res/loader.rc PROPERTIES OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h")
-target_link_libraries(loader PRIVATE loader_win)
+# name: the library; publisher: the name the installer's signer must carry, or empty.
+function(add_loader_win name publisher)
+  if(publisher STREQUAL "")
+    add_library(${name} STATIC ${LOADER_WIN_SOURCES})
+    target_link_libraries(${name} PUBLIC ${LOADER_WIN_LIBS})
+  else()
+    generate_publisher(${CMAKE_BINARY_DIR}/generated/${name}_publisher.cpp "${publisher}")
+    add_library(${name} STATIC ${LOADER_WIN_SOURCES} src/ui/publisher_check.cpp
+                ${CMAKE_BINARY_DIR}/generated/${name}_publisher.cpp)
+    target_compile_definitions(${name} PRIVATE LOADER_PUBLISHER_CHECK=1)
+    target_link_libraries(${name} PUBLIC ${LOADER_WIN_LIBS} wintrust crypt32)
+  endif()
+  target_compile_options(${name} PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
+endfunction()
+
+# Everything of the program that talks to Windows, except the entry point, so the Win32 tests
+# can link the same objects.
+add_loader_win(loader_win "${LOADER_INSTALLER_PUBLISHER}")
+
 # Our own entry point instead of the MinGW start-up files (see main.cpp); the C symbol of
 # LoaderEntry carries a leading underscore on i686 only.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -40,13 +51,22 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 else()
   set(LOADER_ENTRY LoaderEntry)
 endif()
-target_link_options(loader PRIVATE -static -s -nostartfiles -Wl,--entry=${LOADER_ENTRY} -Wl,--gc-sections
-                    -Wl,--dynamicbase -Wl,--nxcompat)
-target_link_libraries(loader PRIVATE msvcrt gcc kernel32)
+set_source_files_properties(src/res/loader.rc PROPERTIES OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h")
+function(add_loader name library)
+  add_executable(${name} WIN32 src/app/main.cpp src/res/loader.rc)
+  target_compile_options(${name} PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
+  target_include_directories(${name} PRIVATE src/res)
+  target_link_libraries(${name} PRIVATE ${library})
+  target_link_options(${name} PRIVATE -static -s -nostartfiles -Wl,--entry=${LOADER_ENTRY} -Wl,--gc-sections
+                      -Wl,--dynamicbase -Wl,--nxcompat)
+  target_link_libraries(${name} PRIVATE msvcrt gcc kernel32)
+endfunction()
+add_loader(loader loader_win)
 
 enable_testing()
 add_test(NAME loader_exe_check
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader> ${CMAKE_OBJDUMP})
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader> ${CMAKE_OBJDUMP}
+          "${LOADER_INSTALLER_PUBLISHER}")
 
 # The Win32 and end-to-end suites run wherever Wine can execute this build: always for x86_64,
 # and for i686 only where the test command found a working 32-bit Wine.

@@ -7,3 +7,5 @@
 extern const char PrimaryConfigUrl[];
 extern const char SecondaryConfigUrl[];
 extern const char TrackingKeyPath[];
+// Subject common name the installer's signer must carry; defined only in builds that check it.
+extern const char InstallerPublisher[];

@@ -5,10 +5,16 @@
 #include "ui/notice_box.h"
 #include "base/loader_state.h"
 #include "net/download_worker.h"
+#if LOADER_PUBLISHER_CHECK
+#include "net/builtin_config.h"
+#include "net/scrambler.h"
+#include "ui/publisher_check.h"
+#endif
 #include "stamp/reg_key.h"
 #include "ui/notice_text.h"
 #include "ui/uninstall_path.h"
 
+#include <cstdlib>
 #include <cstring>
 
 const char kUninstallKeyPrefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -47,8 +53,29 @@ void RetireOldInstallation() {
     key.Close();
 }
 
+namespace {
+#if LOADER_PUBLISHER_CHECK
+// The held file is checked, so what was verified is what starts. A file that fails is deleted,
+// so that nobody starts the unverified program by hand.
+bool VerifiedInstaller() {
+    char* publisher = UnscrambledCopy(InstallerPublisher);
+    bool ok = publisher != nullptr && InstallerFile != nullptr &&
+              InstallerFromPublisher(InstallerFile, InstallerPath, publisher);
+    std::free(publisher);
+    if (!ok) {
+        ReleaseInstallerFile();
+        DeleteFileW(InstallerPath);
+    }
+    return ok;
+}
+#else
+bool VerifiedInstaller() { return true; }
+#endif
+}  // namespace
+
 // Starts exactly InstallerPath, quoted, from the file that the worker holds, then lets it go.
 bool StartInstaller() {
+    if (!VerifiedInstaller()) return false;
     wchar_t commandLine[kInstallerPathSize + 2];
     commandLine[0] = L'"';
     lstrcpynW(commandLine + 1, InstallerPath, kInstallerPathSize);

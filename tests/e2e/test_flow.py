@@ -7,6 +7,7 @@ import subprocess
 import time
 import unittest
 
+from scripted_site import ScriptedSite
 from harness import (FAKE_INSTALLER, IDOK, LOADER, LOADERKIT, METER, NOTICE, WINDOW, WINE_RUN, LoaderTest,
                      tracking_key_path, wait_until, windows_path, wine_env)
 
@@ -16,7 +17,9 @@ MISC = r"SOFTWARE\Halvorn Casino\Halvorn Casino\Misc"
 NOTICE_TEXT = "Welcome to [CASINO_NAME]\r\nat [CASINO_ADDRESS]\r\nEnjoy!\r\n"
 
 
-class FlowTest(LoaderTest):
+class OldInstallationTest(LoaderTest):
+    """An old installation folder that the uninstall entry names, for the flows that move it."""
+
     def setUp(self):
         super().setUp()
         self.robot.reg_delete(UNINSTALL)
@@ -32,6 +35,8 @@ class FlowTest(LoaderTest):
         self.robot.reg_delete(r"SOFTWARE\Halvorn Casino")
         super().tearDown()
 
+
+class FlowTest(OldInstallationTest):
     def run_to_message(self, status, code=None, **package):
         if package.get("serve", True):
             package.pop("serve", None)
@@ -143,6 +148,30 @@ class FlowTest(LoaderTest):
         self.assertEqual(self.finish(proc), 0)
         self.assertTrue(os.path.exists(self.old + ".old"))
 
+    def test_an_untrusted_https_server_ends_like_an_unreachable_one(self):
+        key, cert = self.file("tls.key"), self.file("tls.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                       check=True, capture_output=True)
+        tls = ScriptedSite()
+        tls.start(tls=(cert, key))
+        self.addCleanup(tls.stop)
+        self.serve_package(text=NOTICE_TEXT)
+        tls.routes = self.site.routes  # the same pages: only the certificate is wrong
+        cases = [("configuration server", "/cfg", self.site.url("/dl/"), 3),
+                 ("download site", "/cfg-tls", tls.url("/dl/"), 4)]
+        for what, path, download_site, status in cases:
+            with self.subTest(what=what):
+                self.site.log.clear()
+                self.site.reply(path, "iFlag=0|sDlurl=" + download_site)
+                config = tls.url(path) if path == "/cfg" else self.site.url(path)
+                proc = self.start_loader(["HAND", config])
+                self.choose()
+                self.final_message(status)
+                self.close_with_ok(proc)
+                self.assertEqual(tls.log, [], "nothing was asked of the untrusted server")
+                self.assertEqual(self.requests_for(".exe"), [], "no installer requested")
+
     def test_hand_option_is_taken_only_with_its_exact_prefix(self):
         for args, asked in ((["hand", "URL"], False), (["HANDURL"], False), (["HAND", "URL"], True)):
             with self.subTest(args=args):
@@ -163,6 +192,43 @@ class FlowTest(LoaderTest):
         self.screenshot("download-window-arabic")
         self.assertTrue(self.robot.gone(WINDOW, 30000))
         self.assertEqual(self.finish(proc), 0)
+
+
+class PublisherCheckTest(OldInstallationTest):
+    """A build that names a publisher starts only an installer signed by it, whole."""
+
+    def test_only_an_installer_signed_by_the_publisher_starts(self):
+        def signed(common_name):
+            key, cert, out = (self.file(common_name + suffix) for suffix in (".key", ".pem", ".exe"))
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                            "-days", "2", "-subj", "/CN=" + common_name], check=True, capture_output=True)
+            subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", FAKE_INSTALLER, "-out", out],
+                           check=True, capture_output=True)
+            with open(out, "rb") as f:
+                return f.read()
+        good = signed(os.environ["LOADER_TEST_PUBLISHER"])
+        changed = bytearray(good)
+        changed[0x410] ^= 0x01  # a code byte: the signature's digest no longer matches
+        with open(FAKE_INSTALLER, "rb") as f:
+            unsigned = f.read()
+        cases = [("unsigned", unsigned, False), ("signed by another publisher", signed("Another Publisher"), False),
+                 ("changed after signing", bytes(changed), False), ("signed by the publisher", good, True)]
+        for what, installer, starts in cases:
+            with self.subTest(what=what):
+                self.serve_package(installer=installer)
+                proc = self.start_loader(["HAND", self.config()], exe=os.environ["LOADER_PUBLISHER_EXE"])
+                self.choose()
+                if starts:
+                    self.assertTrue(self.robot.gone(WINDOW, 30000))
+                    self.assertEqual(self.finish(proc), 0)
+                    self.assertTrue(wait_until(lambda: os.path.exists(self.file("installer-record.txt"))))
+                    self.assertTrue(os.path.exists(self.old + ".old"))
+                    continue
+                self.final_message(7)
+                self.close_with_ok(proc)
+                self.assertFalse(os.path.exists(self.file("installer-record.txt")), "nothing started")
+                self.assertTrue(os.path.exists(self.old) and not os.path.exists(self.old + ".old"), what)
+                self.assertFalse(os.path.exists(self.file("cinstall.exe")), "the unverified file is deleted")
 
 
 class BuiltInConfigurationTest(LoaderTest):

@@ -2,7 +2,8 @@
 """Checks a built loader.exe: PE32 or PE32+, GUI subsystem, only Windows system DLLs imported,
 the dialog, string and icon resources present, the exploit mitigations kept (DYNAMIC_BASE and
 NX_COMPAT with base relocations), and the shipping PE32 build at or under 24 KB.
-usage: check_pe.py loader.exe OBJDUMP"""
+A build with a publisher check may import wintrust.dll and crypt32.dll too; others may not.
+usage: check_pe.py loader.exe OBJDUMP [PUBLISHER]"""
 import re
 import struct
 import subprocess
@@ -73,6 +74,7 @@ def resources(data):
 
 def main():
     exe, objdump = sys.argv[1], sys.argv[2]
+    allowed = ALLOWED | ({"wintrust.dll", "crypt32.dll"} if len(sys.argv) > 3 and sys.argv[3] else set())
     data = open(exe, "rb").read()
     magic, subsystem, found = resources(data)
     errors = []
@@ -80,7 +82,7 @@ def main():
         errors.append("subsystem %d is not the Windows GUI" % subsystem)
     dump = subprocess.run([objdump, "-p", exe], capture_output=True, text=True, check=True).stdout
     dlls = sorted({d.lower() for d in re.findall(r"DLL Name: (\S+)", dump)})
-    extra = [d for d in dlls if d not in ALLOWED]
+    extra = [d for d in dlls if d not in allowed]
     if extra:
         errors.append("imports non-system DLLs: %s" % ", ".join(extra))
     for name in ("LANGCHOOSER", "MANAGER"):

@@ -62,6 +62,7 @@ class ScriptedSite:
         self._lock = threading.Lock()
         self._server = None
         self.port = None
+        self.scheme = "http"
 
     # -- routes ---------------------------------------------------------------------------
     def add(self, path, body=b"", status=200, host=None, mode="normal", delay=0.0, headers=None):
@@ -72,14 +73,15 @@ class ScriptedSite:
         self.add(path, scramble(text), status=status, host=host)
 
     def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
+        return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
 
     def requests(self, path=None, host=None):
         with self._lock:
             return [r for r in self.log if (path is None or r["path"] == path) and (host is None or r["host"] == host)]
 
     # -- server ---------------------------------------------------------------------------
-    def start(self, port=0):
+    def start(self, port=0, tls=None):
+        """tls: (certificate file, key file) to serve HTTPS instead of HTTP."""
         site = self
 
         class Handler(BaseHTTPRequestHandler):
@@ -93,6 +95,14 @@ class ScriptedSite:
 
         self._server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
         self._server.daemon_threads = True
+        if tls:
+            import ssl
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*tls)
+            # A client that refuses the certificate fails the handshake in accept(), which the
+            # server treats as a failed request and goes on.
+            self._server.socket = context.wrap_socket(self._server.socket, server_side=True)
+            self.scheme = "https"
         self.port = self._server.server_address[1]
         threading.Thread(target=self._server.serve_forever, daemon=True).start()
         return self.port
