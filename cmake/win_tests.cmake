@@ -50,10 +50,13 @@ foreach(suite RegKey PageFetch DownloadWorker PackageSelection ProgressMeter Han
   set_tests_properties(win.${suite} PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300 RESOURCE_LOCK wine_session)
 endforeach()
 
-# A loader with the publisher check built in, for the end-to-end tests of that check.
+# A loader branded as an operator would: the publisher check built in for a test publisher, and
+# an HTTPS first configuration URL; for the end-to-end tests of both.
 set(TEST_PUBLISHER "Halvorn Test Publisher")
-add_loader_win(loader_win_publisher "${TEST_PUBLISHER}")
-add_loader(loader_publisher loader_win_publisher)
+string(REPLACE "http://" "https://" BRANDED_PRIMARY "${LOADER_PRIMARY_CONFIG_URL}")
+add_loader_win(loader_win_branded ${CMAKE_BINARY_DIR}/generated/branded_config.cpp "${BRANDED_PRIMARY}"
+               "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${TEST_PUBLISHER}")
+add_loader(loader_branded loader_win_branded)
 
 # The native loaderkit stamps the loader copies of the end-to-end tests.
 set(LOADERKIT ${CMAKE_SOURCE_DIR}/build/native/loaderkit CACHE FILEPATH "native loaderkit for the end-to-end tests")
@@ -65,7 +68,7 @@ foreach(test ${E2E_TESTS})
   add_test(NAME e2e.${name} COMMAND Python3::Interpreter -m unittest -v ${name}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e.${name} PROPERTIES
-    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_PUBLISHER_EXE=$<TARGET_FILE:loader_publisher>;LOADER_TEST_PUBLISHER=${TEST_PUBLISHER};LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
+    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_BRANDED_EXE=$<TARGET_FILE:loader_branded>;LOADER_TEST_PUBLISHER=${TEST_PUBLISHER};LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
     TIMEOUT 600 RESOURCE_LOCK wine_session)
 endforeach()
 

@@ -25,15 +25,15 @@ set(LOADER_WIN_SOURCES
   src/ui/handover.cpp)
 set(LOADER_WIN_LIBS loader_core wininet version winmm gdi32 user32 advapi32)
 
-# name: the library; publisher: the name the installer's signer must carry, or empty.
-function(add_loader_win name publisher)
+# name: the library; config: its built-in values, generated from the given ones; publisher:
+# the name the installer's signer must carry, or empty for no check.
+function(add_loader_win name config primary secondary tracking publisher)
+  generate_builtin_config(${config} "${primary}" "${secondary}" "${tracking}" "${publisher}")
   if(publisher STREQUAL "")
-    add_library(${name} STATIC ${LOADER_WIN_SOURCES})
+    add_library(${name} STATIC ${LOADER_WIN_SOURCES} ${config})
     target_link_libraries(${name} PUBLIC ${LOADER_WIN_LIBS})
   else()
-    generate_publisher(${CMAKE_BINARY_DIR}/generated/${name}_publisher.cpp "${publisher}")
-    add_library(${name} STATIC ${LOADER_WIN_SOURCES} src/ui/publisher_check.cpp
-                ${CMAKE_BINARY_DIR}/generated/${name}_publisher.cpp)
+    add_library(${name} STATIC ${LOADER_WIN_SOURCES} src/ui/publisher_check.cpp ${config})
     target_compile_definitions(${name} PRIVATE LOADER_PUBLISHER_CHECK=1)
     target_link_libraries(${name} PUBLIC ${LOADER_WIN_LIBS} wintrust crypt32)
   endif()
@@ -42,7 +42,8 @@ endfunction()
 
 # Everything of the program that talks to Windows, except the entry point, so the Win32 tests
 # can link the same objects.
-add_loader_win(loader_win "${LOADER_INSTALLER_PUBLISHER}")
+add_loader_win(loader_win ${CMAKE_BINARY_DIR}/generated/builtin_config.cpp "${LOADER_PRIMARY_CONFIG_URL}"
+               "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${LOADER_INSTALLER_PUBLISHER}")
 
 # Our own entry point instead of the MinGW start-up files (see main.cpp); the C symbol of
 # LoaderEntry carries a leading underscore on i686 only.

@@ -9,7 +9,7 @@ import unittest
 
 from scripted_site import ScriptedSite
 from harness import (FAKE_INSTALLER, IDOK, LOADER, LOADERKIT, METER, NOTICE, WINDOW, WINE_RUN, LoaderTest,
-                     tracking_key_path, wait_until, windows_path, wine_env)
+                     make_tls_certificate, tracking_key_path, wait_until, windows_path, wine_env)
 
 UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino"
 WM_COMMAND, WM_BEGIN_DOWNLOAD = 0x111, 1025
@@ -149,12 +149,8 @@ class FlowTest(OldInstallationTest):
         self.assertTrue(os.path.exists(self.old + ".old"))
 
     def test_an_untrusted_https_server_ends_like_an_unreachable_one(self):
-        key, cert = self.file("tls.key"), self.file("tls.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                        "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
-                       check=True, capture_output=True)
         tls = ScriptedSite()
-        tls.start(tls=(cert, key))
+        tls.start(tls=make_tls_certificate(self.work))
         self.addCleanup(tls.stop)
         self.serve_package(text=NOTICE_TEXT)
         tls.routes = self.site.routes  # the same pages: only the certificate is wrong
@@ -216,7 +212,7 @@ class PublisherCheckTest(OldInstallationTest):
         for what, installer, starts in cases:
             with self.subTest(what=what):
                 self.serve_package(installer=installer)
-                proc = self.start_loader(["HAND", self.config()], exe=os.environ["LOADER_PUBLISHER_EXE"])
+                proc = self.start_loader(["HAND", self.config()], exe=os.environ["LOADER_BRANDED_EXE"])
                 self.choose()
                 if starts:
                     self.assertTrue(self.robot.gone(WINDOW, 30000))
@@ -237,10 +233,10 @@ class BuiltInConfigurationTest(LoaderTest):
     PRIMARY = ("config.halvorn.example", "/loader/primary.txt")
     SECONDARY = ("backup.halvorn.example", "/loader/cfg.txt")
 
-    def discover(self):
+    def discover(self, exe=None):
         # The notice page is missing (a 404 body without a line feed): message 4 proves that
         # discovery itself succeeded, and the test ends there.
-        proc = self.start_loader(proxy="http://127.0.0.1:%d" % self.site.port)
+        proc = self.start_loader(proxy="http://127.0.0.1:%d" % self.site.port, exe=exe)
         self.choose()
         self.final_message(4)
         self.close_with_ok(proc)
@@ -254,6 +250,19 @@ class BuiltInConfigurationTest(LoaderTest):
         log = self.discover()
         self.assertEqual(log[:2], [self.PRIMARY, self.SECONDARY])
         self.assertTrue(log[2][1].startswith("/files/p_Tavmok_") and log[2][0] == "dl.halvorn.example", log)
+
+    def test_an_untrusted_https_first_candidate_gives_way_to_the_second(self):
+        # The branded build's first URL is the same one over HTTPS; its server would answer with
+        # another download site, had its certificate been trusted.
+        self.site.tunnel_tls = make_tls_certificate(self.work)
+        host, path = self.PRIMARY
+        self.site.reply(path, "iFlag=0|sDlurl=http://wrong.halvorn.example/files/", host=host)
+        host2, path2 = self.SECONDARY
+        self.site.reply(path2, "iFlag=0|sDlurl=http://dl.halvorn.example/files/", host=host2)
+        log = self.discover(exe=os.environ["LOADER_BRANDED_EXE"])
+        self.assertEqual(log[:2], [(host, "CONNECT"), self.SECONDARY])
+        self.assertNotIn((host, path), log)
+        self.assertEqual(log[2][0], "dl.halvorn.example", log)
 
     def test_first_answers_and_the_second_is_never_asked(self):
         host, path = self.PRIMARY

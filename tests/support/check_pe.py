@@ -101,6 +101,9 @@ def main():
         images = [v for k, v in found.items() if k[0] == RT_ICON]
         if len(images) != 1 or len(images[0]) != 744:
             errors.append("icon must be one 32x32 16-colour image of 744 bytes")
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if struct.unpack_from("<I", data, pe + 24 + 16)[0] == 0:
+        errors.append("no entry point")
     dll_flags, coff_flags, reloc_size = mitigations(data)
     if dll_flags & (DYNAMIC_BASE | NX_COMPAT) != DYNAMIC_BASE | NX_COMPAT:
         errors.append("DllCharacteristics 0x%x lacks DYNAMIC_BASE or NX_COMPAT (0x140)" % dll_flags)

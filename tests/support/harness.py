@@ -279,6 +279,15 @@ def tracking_key_path():
     return unscramble(bytes(int(h, 16) for h in re.findall(r"\\x([0-9a-f]{2})", literal))).decode("latin-1")
 
 
+def make_tls_certificate(folder):
+    """A self-signed certificate for 127.0.0.1 that no Wine prefix trusts: (cert, key) files."""
+    key, cert = os.path.join(folder, "tls.key"), os.path.join(folder, "tls.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                   check=True, capture_output=True)
+    return cert, key
+
+
 def windows_path(unix_path):
     return "Z:" + unix_path.replace("/", "\\")
 

@@ -3,7 +3,9 @@
 texts, installers, redirect chains and faults on demand, on 127.0.0.1 only.
 
 It also works as the system proxy: a request line with a full URL is answered from the routes
-of that URL's host, so the loader's built-in configuration host names are used unchanged.
+of that URL's host, so the loader's built-in configuration host names are used unchanged. With
+tunnel_tls set, a CONNECT is answered with a TLS tunnel under that certificate, inside which
+requests are answered from the routes of the CONNECT's host.
 Every request is logged with its path, host and User-Agent.
 """
 import argparse
@@ -63,6 +65,7 @@ class ScriptedSite:
         self._server = None
         self.port = None
         self.scheme = "http"
+        self.tunnel_tls = None  # (certificate file, key file) for CONNECT tunnels
 
     # -- routes ---------------------------------------------------------------------------
     def add(self, path, body=b"", status=200, host=None, mode="normal", delay=0.0, headers=None):
@@ -92,6 +95,9 @@ class ScriptedSite:
 
             def do_GET(self):
                 site._handle(self)
+
+            def do_CONNECT(self):
+                site._tunnel(self, Handler)
 
         self._server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
         self._server.daemon_threads = True
@@ -135,6 +141,32 @@ class ScriptedSite:
         if route is None:
             return self._send(h, Route(b"no such page", status=404))
         return self._send(h, route)
+
+    def _tunnel(self, h, handler_class):
+        host = h.path.rsplit(":", 1)[0]
+        with self._lock:
+            self.log.append({"path": "CONNECT", "host": host, "agent": h.headers.get("User-Agent", ""),
+                             "time": time.time()})
+        if not self.tunnel_tls:
+            return self._send(h, Route(b"no tunnels here", status=502))
+        import ssl
+        h.send_response(200, "Connection established")
+        h.end_headers()
+        h.wfile.flush()
+        h.close_connection = True
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*self.tunnel_tls)
+        try:
+            inner = context.wrap_socket(h.connection, server_side=True)
+        except (ssl.SSLError, OSError):
+            return  # the client refused the certificate
+        # A client that accepted the certificate is answered as a direct request to that host.
+        try:
+            handler_class(inner, h.client_address, h.server)
+        except OSError:
+            pass
+        finally:
+            inner.close()
 
     def _send(self, h, route):
         if route.mode == "abort":
