@@ -9,7 +9,8 @@ import unittest
 
 from scripted_site import ScriptedSite
 from harness import (FAKE_INSTALLER, IDOK, LOADER, LOADERKIT, METER, NOTICE, WINDOW, WINE_RUN, LoaderTest,
-                     make_tls_certificate, tracking_key_path, wait_until, windows_path, wine_env)
+                     make_test_ca, make_tls_certificate, tracking_key_path, trust_in_prefix, wait_until,
+                     windows_path, wine_env)
 
 UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino"
 WM_COMMAND, WM_BEGIN_DOWNLOAD = 0x111, 1025
@@ -148,24 +149,38 @@ class FlowTest(OldInstallationTest):
         self.assertEqual(self.finish(proc), 0)
         self.assertTrue(os.path.exists(self.old + ".old"))
 
-    def test_an_untrusted_https_server_ends_like_an_unreachable_one(self):
-        tls = ScriptedSite()
-        tls.start(tls=make_tls_certificate(self.work))
-        self.addCleanup(tls.stop)
-        self.serve_package(text=NOTICE_TEXT)
-        tls.routes = self.site.routes  # the same pages: only the certificate is wrong
-        cases = [("configuration server", "/cfg", self.site.url("/dl/"), 3),
-                 ("download site", "/cfg-tls", tls.url("/dl/"), 4)]
-        for what, path, download_site, status in cases:
+    def test_https_fails_closed_and_works_with_a_trusted_chain(self):
+        untrusted, trusted = ScriptedSite(), ScriptedSite()
+        untrusted.start(tls=make_tls_certificate(self.work))
+        ca = make_test_ca(self.work)
+        trusted.start(tls=make_tls_certificate(self.work, issuer=ca))
+        ca_key = trust_in_prefix(ca[0])
+        for site in (untrusted, trusted):
+            self.addCleanup(site.stop)
+        self.addCleanup(subprocess.run, [WINE_RUN, "reg", "delete", ca_key, "/f"], env=wine_env(),
+                        capture_output=True)
+        body = self.serve_package(text=NOTICE_TEXT)
+        untrusted.routes = trusted.routes = self.site.routes  # the same pages: only the chain differs
+        # what, configuration URL, download site, final message (None: the installer starts)
+        cases = [("untrusted configuration server", untrusted.url("/cfg"), self.site.url("/dl/"), 3),
+                 ("untrusted download site", self.site.url("/cfg"), untrusted.url("/dl/"), 4),
+                 ("trusted local chain throughout", trusted.url("/cfg"), trusted.url("/dl/"), None)]
+        for what, config, download_site, status in cases:
             with self.subTest(what=what):
                 self.site.log.clear()
-                self.site.reply(path, "iFlag=0|sDlurl=" + download_site)
-                config = tls.url(path) if path == "/cfg" else self.site.url(path)
+                self.site.reply("/cfg", "iFlag=0|sDlurl=" + download_site)
                 proc = self.start_loader(["HAND", config])
                 self.choose()
+                if status is None:
+                    self.assertTrue(self.robot.gone(WINDOW, 30000))
+                    self.assertEqual(self.finish(proc), 0)
+                    self.assertEqual([r["path"][-4:] for r in trusted.log], ["/cfg", ".ENG", ".exe"])
+                    with open(self.file("cinstall.exe"), "rb") as f:
+                        self.assertEqual(f.read(), body)
+                    continue
                 self.final_message(status)
                 self.close_with_ok(proc)
-                self.assertEqual(tls.log, [], "nothing was asked of the untrusted server")
+                self.assertEqual(untrusted.log, [], "nothing was asked of the untrusted server")
                 self.assertEqual(self.requests_for(".exe"), [], "no installer requested")
 
     def test_hand_option_is_taken_only_with_its_exact_prefix(self):

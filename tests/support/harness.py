@@ -4,8 +4,10 @@ scripted site, and checks on files, the registry and the site's request log.
 The test command exports LOADER_BUILD_DIR, LOADER_EXE, LOADER_ROBOT, LOADER_FAKE_INSTALLER,
 LOADERKIT and DISPLAY; each test gets a scratch folder as the loader's current directory.
 """
+import hashlib
 import os
 import shutil
+import struct
 import subprocess
 import time
 import unittest
@@ -279,13 +281,41 @@ def tracking_key_path():
     return unscramble(bytes(int(h, 16) for h in re.findall(r"\\x([0-9a-f]{2})", literal))).decode("latin-1")
 
 
-def make_tls_certificate(folder):
-    """A self-signed certificate for 127.0.0.1 that no Wine prefix trusts: (cert, key) files."""
-    key, cert = os.path.join(folder, "tls.key"), os.path.join(folder, "tls.pem")
+def make_tls_certificate(folder, issuer=None):
+    """A certificate for 127.0.0.1: (cert, key) files. Self-signed, which no Wine prefix trusts,
+    or signed by issuer, a (cert, key) pair such as make_test_ca's. Wine matches the server name
+    against DNS names only, so 127.0.0.1 is a DNS name here."""
+    stem = os.path.join(folder, "tls-" + ("issued" if issuer else "self"))
+    key, cert = stem + ".key", stem + ".pem"
+    signing = ["-CA", issuer[0], "-CAkey", issuer[1]] if issuer else []
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                    "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                    "-days", "2", "-subj", "/CN=127.0.0.1", *signing, "-addext", "subjectAltName=DNS:127.0.0.1",
+                    "-addext", "basicConstraints=CA:false", "-addext", "extendedKeyUsage=serverAuth"],
                    check=True, capture_output=True)
     return cert, key
+
+
+def make_test_ca(folder):
+    """A local certificate authority: (cert, key) files."""
+    key, cert = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=Halvorn Test CA", "-addext", "basicConstraints=critical,CA:true",
+                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"], check=True, capture_output=True)
+    return cert, key
+
+
+def trust_in_prefix(ca_cert):
+    """Adds a CA to the Wine prefix's Root store, as a system store entry: the DER certificate as
+    property 32 (the certificate itself) of a serialized element, under its SHA-1 thumbprint.
+    Returns the registry key, for reg delete."""
+    der = subprocess.run(["openssl", "x509", "-in", ca_cert, "-outform", "DER"], check=True,
+                         capture_output=True).stdout
+    thumbprint = hashlib.sha1(der).hexdigest().upper()
+    key = "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" + thumbprint
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    subprocess.run([WINE_RUN, "reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f"],
+                   env=wine_env(), check=True, capture_output=True)
+    return key
 
 
 def windows_path(unix_path):
