@@ -38,6 +38,7 @@ bool RightToLeftLanguageChosen() {
 BOOL OnInitDialog(HWND hwnd) {
     FinalMessageShown = false;
     DownloadBegun = false;
+    DownloadEndDue = false;
     LoadNameOverrides();
     char tag[260];
     BrandingRecord branding;
@@ -113,6 +114,9 @@ INT_PTR CALLBACK DownloadWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) 
         SetActiveWindow(GetDlgItem(hwnd, IDC_FOCUS_SINK));
         return FALSE;
     case WM_DOWNLOAD_DONE:
+        // Its number is also DM_REPOSITION's: only the end of the running download counts.
+        if (!DownloadEndDue) return FALSE;
+        DownloadEndDue = false;
         return HandleDownloadDone(hwnd, wParam);
     case WM_COMMAND:
         // IDCANCEL (Escape, Alt+F4, the close box) is ignored on purpose: the window stays.

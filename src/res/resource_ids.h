@@ -39,7 +39,8 @@
 // messages DM_SETDEFID and DM_REPOSITION. So the download window ends only on an IDOK that comes
 // while OK is shown with a final message (an Enter or a posted IDOK mid-download is ignored),
 // and it runs the begin-download work once, for the message it posts itself at start; any
-// later 1025 goes to the default dialog procedure as DM_SETDEFID.
+// later 1025 goes to the default dialog procedure as DM_SETDEFID. Likewise it takes 1026 as the
+// download's end only once, while that end is due.
 #define WM_BEGIN_DOWNLOAD 1025
 #define WM_DOWNLOAD_DONE 1026
 #define WM_DOWNLOAD_PROGRESS 1027

@@ -15,6 +15,7 @@ char* NoticeText;
 char* NoticeStart;
 char* NoticeCursor;
 UINT_PTR NoticeTimerId;
+bool DownloadEndDue;
 
 char* ExpandPlaceholders(const char* text) {
     char* buffer = static_cast<char*>(std::malloc(kNoticeTextSize));
@@ -44,6 +45,7 @@ bool LoadNoticeText(HWND window) {
         ShowFinalMessage(window, NoticeBox, IDS_PARSING_ERROR);
         return false;
     }
+    DownloadEndDue = true;
     bool started = FixInstallerPath() && StartDownloadWorker(window);
     NoticeTimerId = SetTimer(window, NOTICE_TIMER_ID, NOTICE_TIMER_PERIOD_MS, nullptr);
     // Without a worker no progress and no end would ever come: report it as the failed

@@ -9,7 +9,10 @@ constexpr unsigned kNoticeTextSize = 22000;
 extern char* NoticeText;
 extern char* NoticeStart;
 extern char* NoticeCursor;
-extern UINT_PTR NoticeTimerId;  // 0 while no timer is set (SetTimer also answers 0 on failure)
+extern UINT_PTR NoticeTimerId;
+// Set when a download's end is due (a worker started, or its failure to start posted), so
+// that the window takes exactly one WM_DOWNLOAD_DONE.
+extern bool DownloadEndDue;  // 0 while no timer is set (SetTimer also answers 0 on failure)
 
 // Fetches the notice from WorkBuffer, sets TotalBytes, and starts the worker and the timer.
 // Returns true when the download started; otherwise shows final message 4.
