@@ -2,6 +2,8 @@
 // destination is never overrun whatever another program stored.
 #include "stamp/reg_key.h"
 
+#include <cstring>
+
 // A failed open or create leaves the holder empty, whatever the call wrote into the handle.
 int RegKey::Open(HKEY parent, const char* path) {
     if (RegOpenKeyA(parent, path, &key_) == ERROR_SUCCESS) return 1;
@@ -22,35 +24,41 @@ int RegKey::SetString(const char* text, const char* name) {
 }
 
 namespace {
-LONG QueryValue(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
-    return RegQueryValueExA(key, name, nullptr, type, data, size);
-}
-LONG QueryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) {
-    return RegQueryValueExW(key, name, nullptr, type, data, size);
+// One body for both widths (charSize 1 or 2): the program is size-bound.
+LONG QueryValue(HKEY key, const void* name, std::size_t charSize, DWORD* type, BYTE* data, DWORD* size) {
+    if (charSize == 1) return RegQueryValueExA(key, static_cast<const char*>(name), nullptr, type, data, size);
+    return RegQueryValueExW(key, static_cast<const wchar_t*>(name), nullptr, type, data, size);
 }
 
-template <typename Char>
-int QueryText(HKEY key, Char* destination, std::size_t capacity, const Char* name) {
+bool CharIsZero(const BYTE* at, std::size_t charSize) {
+    for (std::size_t k = 0; k < charSize; ++k) {
+        if (at[k] != 0) return false;
+    }
+    return true;
+}
+
+int QueryText(HKEY key, void* destination, std::size_t capacity, std::size_t charSize, const void* name) {
+    BYTE* out = static_cast<BYTE*>(destination);
     if (capacity == 0) return 0;
-    destination[0] = 0;
+    const std::size_t bytes = capacity * charSize;
+    std::memset(out, 0, charSize);
     if (key == nullptr) return 0;
-    const std::size_t bytes = capacity * sizeof(Char);
     DWORD type = 0;
     DWORD size = 0;
-    if (QueryValue(key, name, &type, nullptr, &size) != ERROR_SUCCESS) return 0;
+    if (QueryValue(key, name, charSize, &type, nullptr, &size) != ERROR_SUCCESS) return 0;
     if (size > bytes) return 0;
     DWORD read = size;
-    if (QueryValue(key, name, &type, reinterpret_cast<BYTE*>(destination), &read) != ERROR_SUCCESS || read > size) {
-        destination[0] = 0;
+    if (QueryValue(key, name, charSize, &type, out, &read) != ERROR_SUCCESS || read > size) {
+        std::memset(out, 0, charSize);
         return 0;
     }
     // Stored data need not end with a NUL: terminate it, and refuse data that fills the whole
     // destination without one.
-    std::size_t count = read / sizeof(Char);
+    std::size_t count = read / charSize;
     if (count < capacity) {
-        destination[count] = 0;
-    } else if (destination[capacity - 1] != 0) {
-        destination[0] = 0;
+        std::memset(out + count * charSize, 0, charSize);
+    } else if (!CharIsZero(out + bytes - charSize, charSize)) {
+        std::memset(out, 0, charSize);
         return 0;
     }
     return 1;
@@ -58,11 +66,11 @@ int QueryText(HKEY key, Char* destination, std::size_t capacity, const Char* nam
 }  // namespace
 
 int RegKey::QueryString(char* destination, std::size_t capacity, const char* name) {
-    return QueryText(key_, destination, capacity, name);
+    return QueryText(key_, destination, capacity, sizeof(char), name);
 }
 
 int RegKey::QueryWideString(wchar_t* destination, std::size_t capacity, const wchar_t* name) {
-    return QueryText(key_, destination, capacity, name);
+    return QueryText(key_, destination, capacity, sizeof(wchar_t), name);
 }
 
 LONG RegKey::Close() {

@@ -23,7 +23,9 @@ void ShowFinalMessage(HWND hwnd, HWND noticeBox, UINT id) {
 }
 
 void ParkFocus(HWND hwnd) {
-    PostMessageA(GetDlgItem(hwnd, IDC_NOTICE), WM_KILLFOCUS, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_FOCUS_SINK)), 0);
-    PostMessageA(GetDlgItem(hwnd, IDC_FOCUS_SINK), WM_SETFOCUS, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_NOTICE)), 0);
-    SetActiveWindow(GetDlgItem(hwnd, IDC_FOCUS_SINK));
+    HWND notice = GetDlgItem(hwnd, IDC_NOTICE);
+    HWND sink = GetDlgItem(hwnd, IDC_FOCUS_SINK);
+    PostMessageA(notice, WM_KILLFOCUS, reinterpret_cast<WPARAM>(sink), 0);
+    PostMessageA(sink, WM_SETFOCUS, reinterpret_cast<WPARAM>(notice), 0);
+    SetActiveWindow(sink);
 }
