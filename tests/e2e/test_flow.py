@@ -9,8 +9,8 @@ import unittest
 
 from scripted_site import ScriptedSite
 from harness import (FAKE_INSTALLER, IDOK, LOADER, LOADERKIT, METER, NOTICE, WINDOW, WINE_RUN, LoaderTest,
-                     make_test_ca, make_tls_certificate, tracking_key_path, trust_in_prefix, wait_until,
-                     windows_path, wine_env)
+                     make_test_ca, make_tls_certificate, sign_with_throwaway_certificate, tracking_key_path,
+                     trust_in_prefix, wait_until, windows_path, wine_env)
 
 UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino"
 WM_COMMAND, WM_BEGIN_DOWNLOAD = 0x111, 1025
@@ -210,12 +210,7 @@ class PublisherCheckTest(OldInstallationTest):
 
     def test_only_an_installer_signed_by_the_publisher_starts(self):
         def signed(common_name):
-            key, cert, out = (self.file(common_name + suffix) for suffix in (".key", ".pem", ".exe"))
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                            "-days", "2", "-subj", "/CN=" + common_name], check=True, capture_output=True)
-            subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", FAKE_INSTALLER, "-out", out],
-                           check=True, capture_output=True)
-            with open(out, "rb") as f:
+            with open(sign_with_throwaway_certificate(FAKE_INSTALLER, self.work, common_name)[0], "rb") as f:
                 return f.read()
         good = signed(os.environ["LOADER_TEST_PUBLISHER"])
         changed = bytearray(good)

@@ -5,7 +5,8 @@ import shutil
 import subprocess
 import unittest
 
-from harness import (LOADER, LOADERKIT, NOTICE, WINDOW, LoaderTest, prefix_windows_dir, tracking_key_path)
+from harness import (LOADER, LOADERKIT, NOTICE, WINDOW, LoaderTest, prefix_windows_dir, sign_with_throwaway_certificate,
+                     tracking_key_path)
 
 MISC = r"SOFTWARE\Halvorn Casino\Halvorn Casino\Misc"
 TEXT = "Welcome to [CASINO_NAME]\r\nat [CASINO_ADDRESS]\r\n"
@@ -35,11 +36,7 @@ class StampTest(LoaderTest):
 
     def signed_loader(self):
         """loader.exe signed with a throwaway certificate, and a check that its signature verifies."""
-        key, cert, out = self.file("key.pem"), self.file("cert.pem"), self.file("signed.exe")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                        "-days", "2", "-subj", "/CN=Throwaway Operator"], check=True, capture_output=True)
-        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", LOADER, "-out", out],
-                       check=True, capture_output=True)
+        out, cert = sign_with_throwaway_certificate(LOADER, self.work, "Throwaway Operator")
         return out, lambda path: b"Succeeded" in subprocess.run(
             ["osslsigncode", "verify", "-CAfile", cert, path], capture_output=True).stdout
 

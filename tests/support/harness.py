@@ -295,6 +295,18 @@ def make_tls_certificate(folder, issuer=None):
     return cert, key
 
 
+def sign_with_throwaway_certificate(program, folder, common_name):
+    """Signs program with a certificate made on the spot for common_name. Returns the signed
+    copy's path and the certificate's, for osslsigncode verify -CAfile."""
+    stem = os.path.join(folder, common_name.replace(" ", "_"))
+    key, cert, out = stem + ".key", stem + ".pem", stem + ".exe"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=" + common_name], check=True, capture_output=True)
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", program, "-out", out],
+                   check=True, capture_output=True)
+    return out, cert
+
+
 def make_test_ca(folder):
     """A local certificate authority: (cert, key) files."""
     key, cert = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
