@@ -181,17 +181,34 @@ std::string RemoveStamp(std::vector<unsigned char>& b, std::size_t stampSize) {
     return CloseTable(b, layout, aligned);
 }
 
+namespace {
+// The reader finds each block by its magic at a fixed distance from the end, so bytes of the
+// program just before a short stamp could pass for a longer one's magic.
+std::string ReadsBackWhole(const std::vector<unsigned char>& b, const std::vector<unsigned char>& stamp) {
+    if (ViewStamp(b).stampSize == stamp.size()) return "";
+    return "the program's own last bytes would be read as part of the stamp; add a longer stamp (--name or --image)";
+}
+}  // namespace
+
 std::string PlaceStamp(std::vector<unsigned char>& b, const std::vector<unsigned char>& stamp) {
     SignatureLayout layout;
     std::string why = ReadSignatureLayout(b, layout);
     if (!why.empty()) return why;
     if (!layout.isSigned()) {
-        b.insert(b.end(), stamp.begin(), stamp.end());
-        return "";
+        std::vector<unsigned char> copy(b);
+        copy.insert(copy.end(), stamp.begin(), stamp.end());
+        why = ReadsBackWhole(copy, stamp);
+        if (why.empty()) b.swap(copy);
+        return why;
     }
     if (layout.trailingBytes != 0)
         return "the signed file has " + std::to_string(layout.trailingBytes) +
                " bytes after its certificate table; a stamp there would break the signature";
+    // A signature that claims more bytes than its entry holds would swallow the stamp.
+    std::size_t blobAt = layout.lastEntryAt + kEntryHeaderSize;
+    std::size_t headerBytes = b.size() - blobAt < 6 ? b.size() - blobAt : 6;
+    if (DerSequenceLength(b, blobAt, headerBytes, ~static_cast<std::uint64_t>(0)) > b.size() - blobAt)
+        return "the signature claims more bytes than its certificate entry holds";
     std::size_t sigEnd = TrimmedSignatureEnd(b, layout.lastEntryAt, b.size());
     std::size_t pad = (8 - (sigEnd - layout.lastEntryAt + stamp.size()) % 8) % 8;
     std::uint64_t newEnd = static_cast<std::uint64_t>(sigEnd) + pad + stamp.size();
@@ -201,7 +218,7 @@ std::string PlaceStamp(std::vector<unsigned char>& b, const std::vector<unsigned
     copy.resize(sigEnd + pad, 0);
     copy.insert(copy.end(), stamp.begin(), stamp.end());
     why = CloseTable(copy, layout, copy.size());
-    if (!why.empty()) return why;
-    b.swap(copy);
-    return "";
+    if (why.empty()) why = ReadsBackWhole(copy, stamp);
+    if (why.empty()) b.swap(copy);
+    return why;
 }

@@ -258,6 +258,16 @@ TEST(StampLayout, SignedProgramsCarryTheStampInsideTheirCertificateTable) {
     }
     MemorySource source(original);
     EXPECT_FALSE(StampInsideCertificateTable(source, layout, 9)) << "the signature's own bytes are no stamp";
+    Bytes overlong = original;
+    overlong[original.size() - 304 + 3] = 0x2D;  // the signature claims a byte beyond its entry
+    Bytes stamp;
+    ASSERT_EQ(BuildStamp(small, stamp), "");
+    EXPECT_NE(PlaceStamp(overlong, stamp), "") << "a stamp there would be read as part of the signature";
+    Bytes unsigned_(original.begin(), original.begin() + 0x400 - 4);
+    SetLe32(unsigned_, kDirectoryAt, 0);
+    SetLe32(unsigned_, kDirectoryAt + 4, 0);
+    unsigned_.insert(unsigned_.end(), {'S', 'N', 'I', 'D'});
+    EXPECT_NE(PlaceStamp(unsigned_, stamp), "") << "the program's last bytes would pass for a names block";
     Bytes tiny = {1, 2, 3, 4, 5};
     EXPECT_EQ(PeChecksum(tiny, 100), 0x0201u + 0x0403u + 0x05u + 5u);
 }
