@@ -1,6 +1,8 @@
 // loaderkit file helpers.
 #include "files.h"
 
+#include "options.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -30,6 +32,11 @@ bool WriteStandardOutput(const void* data, std::size_t size, std::string& error)
     ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && ok;
     if (!ok) error = std::string("cannot write standard output: ") + std::strerror(errno);
     return ok;
+}
+
+int PrintHelp(const char* command, const char* text) {
+    std::string error;
+    return WriteStandardOutput(text, std::strlen(text), error) ? 0 : KitError(command, error);
 }
 
 bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data, bool executable,

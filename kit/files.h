@@ -12,8 +12,11 @@ bool ReadInput(const std::string& path, std::vector<unsigned char>& out, std::st
 // Writes through a temporary file in the same folder and renames it into place, so a failed
 // write never leaves a partial output file. "-" writes standard output.
 bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data, bool executable, std::string& error);
-// Writes and flushes standard output; false (with error set) when any byte did not get out.
+// Writes and flushes standard output; false (with error set) when any byte written to it so far
+// did not get out. With size 0 it only checks what printf and the like wrote.
 bool WriteStandardOutput(const void* data, std::size_t size, std::string& error);
+// Prints a command's help on standard output: exit code 0, or 1 when it cannot be written.
+int PrintHelp(const char* command, const char* text);
 
 // A regular file read from its end, for what only the tail holds; other kinds of file are refused.
 class FileSource final : public StampSource {

@@ -1,7 +1,7 @@
 // loaderkit: the operators' tool beside the loader. Writes and reads distribution stamps,
 // scrambles and unscrambles configuration replies, and builds a static download site.
 #include "commands.h"
-#include "options.h"
+#include "files.h"
 
 #include <cstdio>
 #include <cstring>

@@ -48,10 +48,3 @@ inline int KitError(const char* command, const std::string& message, int code = 
     std::fprintf(stderr, "loaderkit %s: %s\n", command, message.c_str());
     return code;
 }
-
-// Prints a command's help on standard output; a help text that cannot be written is an error too.
-inline int PrintHelp(const char* command, const char* text) {
-    bool ok = std::fputs(text, stdout) >= 0;
-    ok = std::fflush(stdout) == 0 && ok;
-    return ok ? 0 : KitError(command, "cannot write standard output");
-}

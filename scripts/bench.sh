@@ -10,10 +10,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 builds=(win64)
-if why=$(scripts/probe-32bit.sh) && [ -x /usr/lib/wine/wine ]; then
+if why=$(scripts/probe-32bit.sh --wine); then
   builds+=(win32)
 else
-  echo "bench: the i686 build is not run here: ${why:-wine32:i386 missing}"
+  echo "bench: the i686 build is not run here: $why"
 fi
 read -r display xvfb_pid < <(tests/support/xvfb.sh start)
 export DISPLAY=$display

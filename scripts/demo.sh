@@ -7,13 +7,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-demo-output}")
 scripts/setup.sh
-if why=$(scripts/probe-32bit.sh) && [ -x /usr/lib/wine/wine ]; then
+if why=$(scripts/probe-32bit.sh --wine); then
   build=win32
   export LOADER_WINE=/usr/lib/wine/wine
   echo "demo: the shipping i686 loader.exe under 32-bit Wine"
 else
   build=win64
-  echo "demo: the x86_64 loader.exe under 64-bit Wine (no 32-bit Wine here: ${why:-wine32:i386 missing})"
+  echo "demo: the x86_64 loader.exe under 64-bit Wine (no 32-bit Wine here: $why)"
 fi
 cmake --preset native >/dev/null && cmake --build --preset native --target loaderkit
 cmake --preset "$build" -DLOADER_WIN_TESTS=ON >/dev/null

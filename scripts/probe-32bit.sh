@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Exit 0 when this kernel executes 32-bit x86 programs; otherwise print why in one line and
-# exit 1. The probe is a 92-byte i386 ELF program that only calls exit(0).
+# Exit 0 when this kernel executes 32-bit x86 programs (with --wine: and 32-bit Wine is
+# installed); otherwise print why in one line and exit 1. The probe is a 92-byte i386 ELF
+# program that only calls exit(0).
 set -uo pipefail
 if [ "${LOADER_32BIT:-}" = no ]; then
   echo "32-bit runs are turned off (LOADER_32BIT=no)"; exit 1
@@ -21,5 +22,8 @@ if [ "$(uname -m)" != x86_64 ] && [ "$(uname -m)" != i686 ]; then
 fi
 if ! "$probe" 2>/dev/null; then
   echo "this kernel cannot execute 32-bit programs (no IA-32 emulation)"; exit 1
+fi
+if [ "${1:-}" = --wine ] && [ ! -x /usr/lib/wine/wine ]; then
+  echo "32-bit Wine (wine32:i386) is not installed"; exit 1
 fi
 exit 0

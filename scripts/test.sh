@@ -34,8 +34,7 @@ cmake --build --preset win64
 ctest --preset win64
 
 # The same suites on the shipping i686 build, where this kernel runs 32-bit programs.
-if why=$(scripts/probe-32bit.sh) &&
-   { [ -x /usr/lib/wine/wine ] || { why="32-bit Wine (wine32:i386) is not installed"; false; }; } &&
+if why=$(scripts/probe-32bit.sh --wine) &&
    { LOADER_WINE=/usr/lib/wine/wine LOADER_BUILD_DIR="$PWD/build/win32" tests/support/wine-run.sh cmd /c exit 0 \
        >/dev/null 2>&1 || { why="32-bit Wine is installed but does not start"; false; }; }; then
   step "win32: the i686 build's Win32 and end-to-end suites under 32-bit Wine"

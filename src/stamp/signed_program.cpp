@@ -211,9 +211,6 @@ std::string PlaceStamp(std::vector<unsigned char>& b, const std::vector<unsigned
         return "the signature claims more bytes than its certificate entry holds";
     std::size_t sigEnd = TrimmedSignatureEnd(b, layout.lastEntryAt, b.size());
     std::size_t pad = (8 - (sigEnd - layout.lastEntryAt + stamp.size()) % 8) % 8;
-    std::uint64_t newEnd = static_cast<std::uint64_t>(sigEnd) + pad + stamp.size();
-    if (newEnd - layout.lastEntryAt > kMaxU32 || newEnd - layout.tableOffset > kMaxU32)
-        return "the certificate table would grow beyond 4 GiB";
     std::vector<unsigned char> copy(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(sigEnd));
     copy.resize(sigEnd + pad, 0);
     copy.insert(copy.end(), stamp.begin(), stamp.end());

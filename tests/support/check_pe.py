@@ -17,16 +17,17 @@ MAX_PE32_BYTES = 24 * 1024
 DYNAMIC_BASE, NX_COMPAT, RELOCS_STRIPPED = 0x40, 0x100, 0x1
 
 
-def mitigations(data):
-    """DllCharacteristics, COFF characteristics and the size of the base relocation directory."""
+def header_fields(data):
+    """Entry point, DllCharacteristics, COFF characteristics and the base relocation directory's size."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     coff_flags = struct.unpack_from("<H", data, pe + 22)[0]
     opt = pe + 24
     magic = struct.unpack_from("<H", data, opt)[0]
+    entry = struct.unpack_from("<I", data, opt + 16)[0]
     dll_flags = struct.unpack_from("<H", data, opt + 70)[0]
     ddir = opt + (96 if magic == 0x10B else 112)
     reloc_size = struct.unpack_from("<I", data, ddir + 5 * 8 + 4)[0]
-    return dll_flags, coff_flags, reloc_size
+    return entry, dll_flags, coff_flags, reloc_size
 
 
 def resources(data):
@@ -104,10 +105,9 @@ def main():
         images = [v for k, v in found.items() if k[0] == RT_ICON]
         if len(images) != 1 or len(images[0]) != 744:
             errors.append("icon must be one 32x32 16-colour image of 744 bytes")
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if struct.unpack_from("<I", data, pe + 24 + 16)[0] == 0:
+    entry, dll_flags, coff_flags, reloc_size = header_fields(data)
+    if entry == 0:
         errors.append("no entry point")
-    dll_flags, coff_flags, reloc_size = mitigations(data)
     if dll_flags & (DYNAMIC_BASE | NX_COMPAT) != DYNAMIC_BASE | NX_COMPAT:
         errors.append("DllCharacteristics 0x%x lacks DYNAMIC_BASE or NX_COMPAT (0x140)" % dll_flags)
     if coff_flags & RELOCS_STRIPPED or reloc_size == 0:

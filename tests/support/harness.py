@@ -281,39 +281,38 @@ def tracking_key_path():
     return unscramble(bytes(int(h, 16) for h in re.findall(r"\\x([0-9a-f]{2})", literal))).decode("latin-1")
 
 
+def make_certificate(stem, subject, *options):
+    """openssl req -x509 with a new key: stem.key and stem.pem; returns (cert, key)."""
+    key, cert = stem + ".key", stem + ".pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", subject, *options], check=True, capture_output=True)
+    return cert, key
+
+
 def make_tls_certificate(folder, issuer=None):
     """A certificate for 127.0.0.1: (cert, key) files. Self-signed, which no Wine prefix trusts,
     or signed by issuer, a (cert, key) pair such as make_test_ca's. Wine matches the server name
     against DNS names only, so 127.0.0.1 is a DNS name here."""
-    stem = os.path.join(folder, "tls-" + ("issued" if issuer else "self"))
-    key, cert = stem + ".key", stem + ".pem"
     signing = ["-CA", issuer[0], "-CAkey", issuer[1]] if issuer else []
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                    "-days", "2", "-subj", "/CN=127.0.0.1", *signing, "-addext", "subjectAltName=DNS:127.0.0.1",
-                    "-addext", "basicConstraints=CA:false", "-addext", "extendedKeyUsage=serverAuth"],
-                   check=True, capture_output=True)
-    return cert, key
+    return make_certificate(os.path.join(folder, "tls-" + ("issued" if issuer else "self")), "/CN=127.0.0.1",
+                            *signing, "-addext", "subjectAltName=DNS:127.0.0.1", "-addext", "basicConstraints=CA:false",
+                            "-addext", "extendedKeyUsage=serverAuth")
 
 
 def sign_with_throwaway_certificate(program, folder, common_name):
     """Signs program with a certificate made on the spot for common_name. Returns the signed
     copy's path and the certificate's, for osslsigncode verify -CAfile."""
     stem = os.path.join(folder, common_name.replace(" ", "_"))
-    key, cert, out = stem + ".key", stem + ".pem", stem + ".exe"
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                    "-days", "2", "-subj", "/CN=" + common_name], check=True, capture_output=True)
-    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", program, "-out", out],
+    cert, key = make_certificate(stem, "/CN=" + common_name)
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", program, "-out", stem + ".exe"],
                    check=True, capture_output=True)
-    return out, cert
+    return stem + ".exe", cert
 
 
 def make_test_ca(folder):
     """A local certificate authority: (cert, key) files."""
-    key, cert = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                    "-days", "2", "-subj", "/CN=Halvorn Test CA", "-addext", "basicConstraints=critical,CA:true",
-                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"], check=True, capture_output=True)
-    return cert, key
+    return make_certificate(os.path.join(folder, "ca"), "/CN=Halvorn Test CA", "-addext",
+                            "basicConstraints=critical,CA:true", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
 
 
 def trust_in_prefix(ca_cert):

@@ -14,6 +14,7 @@ import os
 import re
 import signal
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -102,12 +103,9 @@ class ScriptedSite:
         self._server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
         self._server.daemon_threads = True
         if tls:
-            import ssl
-            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.load_cert_chain(*tls)
             # A client that refuses the certificate fails the handshake in accept(), which the
             # server treats as a failed request and goes on.
-            self._server.socket = context.wrap_socket(self._server.socket, server_side=True)
+            self._server.socket = tls_context(tls).wrap_socket(self._server.socket, server_side=True)
             self.scheme = "https"
         self.port = self._server.server_address[1]
         threading.Thread(target=self._server.serve_forever, daemon=True).start()
@@ -149,16 +147,13 @@ class ScriptedSite:
                              "time": time.time()})
         if not self.tunnel_tls:
             return self._send(h, Route(b"no tunnels here", status=502))
-        import ssl
         h.send_response(200, "Connection established")
         h.end_headers()
         h.wfile.flush()
         h.close_connection = True
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(*self.tunnel_tls)
         try:
-            inner = context.wrap_socket(h.connection, server_side=True)
-        except (ssl.SSLError, OSError):
+            inner = tls_context(self.tunnel_tls).wrap_socket(h.connection, server_side=True)
+        except OSError:  # ssl.SSLError included
             return  # the client refused the certificate
         # A client that accepted the certificate is answered as a direct request to that host.
         try:
@@ -203,6 +198,13 @@ class ScriptedSite:
                 h.wfile.write(route.body)
         except OSError:
             pass
+
+
+def tls_context(pair):
+    """A server-side TLS context for a (certificate file, key file) pair."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(*pair)
+    return context
 
 
 def pattern_bytes(n, seed=7):
