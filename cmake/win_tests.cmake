@@ -73,7 +73,7 @@ foreach(test ${E2E_TESTS})
 endforeach()
 
 add_executable(download_bench tests/win/download_bench.cpp)
-target_link_libraries(download_bench PRIVATE loader_win)
+target_link_libraries(download_bench PRIVATE loader_win winmm)
 target_link_options(download_bench PRIVATE -static)
 add_test(NAME bench.download_smoke
   COMMAND Python3::Interpreter ${SITE} --fixtures --exec ${WINE_RUN} $<TARGET_FILE:download_bench> --smoke)

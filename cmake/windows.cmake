@@ -16,6 +16,7 @@ set(LOADER_WIN_SOURCES
   src/net/discovery.cpp
   src/net/package_selection.cpp
   src/net/download_worker.cpp
+  src/base/system_library.cpp
   src/stamp/reg_key.cpp
   src/stamp/stamp_reader.cpp
   src/stamp/registry_records.cpp
@@ -23,7 +24,8 @@ set(LOADER_WIN_SOURCES
   src/ui/notice_box.cpp
   src/ui/notice_text.cpp
   src/ui/handover.cpp)
-set(LOADER_WIN_LIBS loader_core wininet version winmm gdi32 user32 advapi32)
+# Only KnownDLLs in the import table; other system libraries are loaded from the system folder.
+set(LOADER_WIN_LIBS loader_core gdi32 user32 advapi32)
 
 # name: the library; config: its built-in values, generated from the given ones; publisher:
 # the name the installer's signer must carry, or empty for no check.
@@ -35,7 +37,7 @@ function(add_loader_win name config primary secondary tracking publisher)
   else()
     add_library(${name} STATIC ${LOADER_WIN_SOURCES} src/ui/publisher_check.cpp ${config})
     target_compile_definitions(${name} PRIVATE LOADER_PUBLISHER_CHECK=1)
-    target_link_libraries(${name} PUBLIC ${LOADER_WIN_LIBS} wintrust crypt32)
+    target_link_libraries(${name} PUBLIC ${LOADER_WIN_LIBS})
   endif()
   target_compile_options(${name} PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
 endfunction()

@@ -107,7 +107,8 @@ INT_PTR CALLBACK DownloadWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) 
     case WM_BEGIN_DOWNLOAD:
         return OnBeginDownload(hwnd);
     case WM_TIMER:
-        RotateNotice(hwnd, LOWORD(wParam));
+        if (wParam == HANDOVER_TIMER_ID) HandleInputWaitTick(hwnd);
+        else RotateNotice(hwnd, LOWORD(wParam));
         return FALSE;
     case WM_DOWNLOAD_PROGRESS:
         RefreshProgressMeter(hwnd);

@@ -71,14 +71,14 @@ bool ParseHandOption(const char* tail, char* dst, unsigned cap) {
 
 char* CommandLineTail(char* commandLine) {
     if (commandLine == nullptr) return nullptr;
-    char* p = commandLine;
-    if (*p == '"') {
+    // As the C runtime splits it: a quote toggles quoting anywhere in the program's name, and
+    // every control character or space after the name is skipped.
+    unsigned char* p = reinterpret_cast<unsigned char*>(commandLine);
+    bool quoted = false;
+    while (*p > ' ' || (*p != 0 && quoted)) {
+        if (*p == '"') quoted = !quoted;
         ++p;
-        while (*p != 0 && *p != '"') ++p;
-        if (*p == '"') ++p;
-    } else {
-        while (*p != 0 && *p != ' ' && *p != '\t') ++p;
     }
-    while (*p == ' ' || *p == '\t') ++p;
-    return p;
+    while (*p != 0 && *p <= ' ') ++p;
+    return reinterpret_cast<char*>(p);
 }

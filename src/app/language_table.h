@@ -24,6 +24,6 @@ bool ShouldRestrictRtlChoices(unsigned int getVersionResult, unsigned int primar
 // at most cap - 1 characters). Returns true when the tail carried the option.
 bool ParseHandOption(const char* tail, char* dst, unsigned cap);
 
-// The arguments after the program name of a command line (what WinMain receives): past a
-// quoted name or the first blank, then past blanks.
+// The arguments after the program name of a command line (what WinMain receives), split as the
+// C runtime splits it: the name runs to the first blank outside quotes, then blanks are skipped.
 char* CommandLineTail(char* commandLine);

@@ -6,6 +6,7 @@
 #include "app/language_chooser.h"
 #include "app/language_table.h"
 #include "base/loader_state.h"
+#include "base/system_library.h"
 
 namespace {
 // Another copy in either dialog, an installer, or the casino client's own window.
@@ -23,7 +24,9 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int);
 // The program's entry point. msvcrt.dll initialises itself when it loads; the start-up code a
 // compiler adds for argument vectors, thread-local storage, pseudo-relocations and global
 // constructors is left out, since the program uses none of them and it would double the file.
+// Before anything can load a library, the search leaves the program's own folder.
 extern "C" void LoaderEntry() {
+    NarrowLibrarySearch();
     ResetLoaderState();
     int code = WinMain(GetModuleHandleA(nullptr), nullptr, CommandLineTail(GetCommandLineA()), SW_SHOWDEFAULT);
     ExitProcess(static_cast<UINT>(code));

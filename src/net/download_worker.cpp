@@ -9,6 +9,7 @@
 #include <process.h>
 
 #include "base/loader_state.h"
+#include "base/system_library.h"
 #include "net/internet_handle.h"
 #include "res/resource_ids.h"
 
@@ -17,16 +18,26 @@ constexpr unsigned kChunkSize = 4096;
 
 // Sleep(1) waits for the next scheduler tick, 15.6 ms by default; one millisecond resolution
 // for the worker's lifetime keeps the pause between chunks near 1 ms.
+// Without winmm the pauses run at the default resolution: slower, never failed.
+struct WinMmCalls {
+    decltype(&::timeBeginPeriod) timeBeginPeriod;
+    decltype(&::timeEndPeriod) timeEndPeriod;
+};
+
 class TimerResolution {
 public:
-    TimerResolution() : active_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    TimerResolution() {
+        active_ = LoadSystemFunctions("winmm.dll\0timeBeginPeriod\0timeEndPeriod\0", &calls_) &&
+                  calls_.timeBeginPeriod(1) == TIMERR_NOERROR;
+    }
     ~TimerResolution() {
-        if (active_) timeEndPeriod(1);
+        if (active_) calls_.timeEndPeriod(1);
     }
     TimerResolution(const TimerResolution&) = delete;
     TimerResolution& operator=(const TimerResolution&) = delete;
 
 private:
+    WinMmCalls calls_;
     bool active_;
 };
 
@@ -34,21 +45,23 @@ private:
 bool StatusIsSuccess(HINTERNET page) {
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!HttpQueryInfoA(page, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return true;
+    if (!WinInet()->HttpQueryInfoA(page, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return true;
     return status >= 200 && status <= 299;
 }
 
 bool DeclaredLength(HINTERNET page, DWORD* length) {
     DWORD size = sizeof *length;
-    return HttpQueryInfoA(page, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, length, &size, nullptr) != FALSE;
+    return WinInet()->HttpQueryInfoA(page, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, length, &size, nullptr) != FALSE;
 }
 
 int Download(HWND window, HANDLE file) {
     TimerResolution resolution;
-    InternetHandle internet(InternetOpenA(kInternetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    const WinInetCalls* net = WinInet();
+    if (net == nullptr) return 0;
+    InternetHandle internet(net->InternetOpenA(kInternetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) return 0;
     if (!AppendText(InstallerUrl, kUrlBufferSize, InstallerFileName)) return 0;
-    InternetHandle page(InternetOpenUrlA(internet.get(), InstallerUrl, nullptr, 0, kInternetOpenUrlFlags, 0));
+    InternetHandle page(net->InternetOpenUrlA(internet.get(), InstallerUrl, nullptr, 0, kInternetOpenUrlFlags, 0));
     if (!page || !StatusIsSuccess(page.get())) return 0;
     DWORD declared = 0;
     bool hasDeclared = DeclaredLength(page.get(), &declared);
@@ -58,7 +71,7 @@ int Download(HWND window, HANDLE file) {
     int ok = 0;
     do {
         count = 0;
-        ok = InternetReadFile(page.get(), chunk, kChunkSize, &count) ? 1 : 0;
+        ok = net->InternetReadFile(page.get(), chunk, kChunkSize, &count) ? 1 : 0;
         if (count > kChunkSize) count = 0;
         Sleep(1);
         DWORD written = 0;

@@ -1,10 +1,22 @@
-// Owner of one WinInet handle, closed on every path out of the operation that opened it.
+// WinInet, loaded from the system folder when first needed, and the owner of one WinInet
+// handle, closed on every path out of the operation that opened it.
 #pragma once
 #include <windows.h>
 #include <wininet.h>
 
+struct WinInetCalls {
+    decltype(&::InternetOpenA) InternetOpenA;
+    decltype(&::InternetOpenUrlA) InternetOpenUrlA;
+    decltype(&::InternetReadFile) InternetReadFile;
+    decltype(&::InternetCloseHandle) InternetCloseHandle;
+    decltype(&::HttpQueryInfoA) HttpQueryInfoA;
+};
+// The WinInet calls, or null when the library cannot be had: then no server is reachable.
+const WinInetCalls* WinInet();
+
 class InternetHandle {
 public:
+    // h comes from a WinInet() that answered, so closing it can use the same calls.
     explicit InternetHandle(HINTERNET h = nullptr) : h_(h) {}
     ~InternetHandle() { Close(); }
     InternetHandle(const InternetHandle&) = delete;
@@ -12,7 +24,7 @@ public:
     HINTERNET get() const { return h_; }
     explicit operator bool() const { return h_ != nullptr; }
     void Close() {
-        if (h_ != nullptr) InternetCloseHandle(h_);
+        if (h_ != nullptr) WinInet()->InternetCloseHandle(h_);
         h_ = nullptr;
     }
 

@@ -3,17 +3,35 @@
 #include "net/page_fetch.h"
 
 #include "base/loader_state.h"
+#include "base/system_library.h"
 #include "net/internet_handle.h"
 
+namespace {
+WinInetCalls WinInetLoaded;
+// 0 untried, 1 loaded, 2 missing: a missing library is not looked for again.
+int WinInetState;
+}  // namespace
+
+const WinInetCalls* WinInet() {
+    if (WinInetState == 0) {
+        bool loaded = LoadSystemFunctions(
+            "wininet.dll\0InternetOpenA\0InternetOpenUrlA\0InternetReadFile\0InternetCloseHandle\0HttpQueryInfoA\0",
+            &WinInetLoaded);
+        WinInetState = loaded ? 1 : 2;
+    }
+    return WinInetState == 1 ? &WinInetLoaded : nullptr;
+}
+
 int FetchPage(const char* url) {
-    if (ReplyBuffer == nullptr) return 0;
-    InternetHandle internet(InternetOpenA(kInternetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    const WinInetCalls* net = WinInet();
+    if (ReplyBuffer == nullptr || net == nullptr) return 0;
+    InternetHandle internet(net->InternetOpenA(kInternetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) return 0;
-    InternetHandle page(InternetOpenUrlA(internet.get(), url, nullptr, 0, kInternetOpenUrlFlags, 0));
+    InternetHandle page(net->InternetOpenUrlA(internet.get(), url, nullptr, 0, kInternetOpenUrlFlags, 0));
     if (!page) return 0;
     ReplyBuffer[0] = 0;
     DWORD count = 0;
-    BOOL ok = InternetReadFile(page.get(), ReplyBuffer, static_cast<DWORD>(kReplyReadSize), &count);
+    BOOL ok = net->InternetReadFile(page.get(), ReplyBuffer, static_cast<DWORD>(kReplyReadSize), &count);
     page.Close();
     internet.Close();
     if (count > kReplyReadSize) count = 0;

@@ -19,7 +19,7 @@ int RegKey::Create(HKEY parent, const char* path) {
 
 int RegKey::SetString(const char* text, const char* name) {
     if (key_ == nullptr) return 0;
-    DWORD size = static_cast<DWORD>(lstrlenA(text) + 1);
+    DWORD size = static_cast<DWORD>(std::strlen(text) + 1);
     return RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size) == ERROR_SUCCESS ? 1 : 0;
 }
 

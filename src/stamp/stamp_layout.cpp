@@ -104,21 +104,18 @@ bool IsPlainFileNameTag(const char* tag) {
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(tag); *p != 0; ++p) {
         if (*p < 32 || std::strchr("<>:\"/\\|?*", *p) != nullptr) return false;
     }
-    // "CON.img" and its kin name devices, not files, whatever the folder.
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
+    // "CON.img" and its kin name devices, not files, whatever the folder; Windows drops the
+    // spaces before the extension ("CON .img"), and counts the superscript digits of its
+    // Western code page (0xB9, 0xB2, 0xB3) as COM and LPT numbers too.
     std::size_t stem = std::strcspn(tag, ".");
-    for (const char* device : kDevices) {
-        bool numbered = device[0] == 'C' && device[1] == 'O' && device[2] == 'M';
-        numbered = numbered || (device[0] == 'L' && device[1] == 'P');
-        std::size_t want = numbered ? 4 : 3;
-        if (stem != want) continue;
-        bool same = true;
-        for (std::size_t k = 0; k < 3; ++k) {
-            char c = tag[k];
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-            same = same && c == device[k];
-        }
-        if (same && (!numbered || (tag[3] >= '1' && tag[3] <= '9'))) return false;
+    while (stem > 0 && tag[stem - 1] == ' ') --stem;
+    if (stem != 3 && stem != 4) return true;
+    unsigned char digit = static_cast<unsigned char>(tag[3]);
+    if (stem == 4 && !((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3)) return true;
+    char name[3];
+    for (std::size_t k = 0; k < 3; ++k) name[k] = static_cast<char>(tag[k] >= 'a' && tag[k] <= 'z' ? tag[k] - 32 : tag[k]);
+    for (const char* device = stem == 3 ? "CONPRNAUXNUL" : "COMLPT"; *device != 0; device += 3) {
+        if (std::memcmp(device, name, 3) == 0) return false;
     }
     return true;
 }

@@ -86,7 +86,10 @@ bool WriteBrandingImage(StampSource& source, const BrandingHeader& header, const
     if (image == nullptr) return false;
     bool written = false;
     if (ReadBrandingImage(source, header.imageLength, image)) {
-        HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Anyone may create files in the temp folder: a file or link planted under this name is
+        // removed, never followed, and the image goes into a file made new here or nowhere.
+        DeleteFileA(path);
+        HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (out != INVALID_HANDLE_VALUE) {
             DWORD done = 0;
             written = WriteFile(out, image, length, &done, nullptr) && done == length;

@@ -4,6 +4,7 @@
 
 #include "ui/notice_box.h"
 #include "base/loader_state.h"
+#include "base/system_library.h"
 #include "net/download_worker.h"
 #if LOADER_PUBLISHER_CHECK
 #include "net/builtin_config.h"
@@ -73,9 +74,22 @@ bool VerifiedInstaller() { return true; }
 #endif
 }  // namespace
 
-// Starts exactly InstallerPath, quoted, from the file that the worker holds, then lets it go.
-bool StartInstaller() {
-    if (!VerifiedInstaller()) return false;
+StartStep NextStartStep(DWORD error, bool throughShell) {
+    // ERROR_ELEVATION_REQUIRED, which the headers name only for newer Windows targets.
+    constexpr DWORD kElevationRequired = 740;
+    if (error == 0) return StartStep::kWaitForInput;
+    return error == kElevationRequired && !throughShell ? StartStep::kStartThroughShell : StartStep::kFail;
+}
+
+namespace {
+// From the installer's start to the window's end: its process (none after a start through the
+// shell that names none) until it is ready for input; a tick every 50 ms, at most 600 of them.
+bool HandoverDue;
+HANDLE InstallerProcess;
+unsigned InputWaitTicks;
+constexpr unsigned kInputWaitMostTicks = 600;
+
+DWORD StartDirectly(HANDLE* process) {
     wchar_t commandLine[kInstallerPathSize + 2];
     commandLine[0] = L'"';
     lstrcpynW(commandLine + 1, InstallerPath, kInstallerPathSize);
@@ -85,20 +99,63 @@ bool StartInstaller() {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
-    PROCESS_INFORMATION process;
-    bool started = InstallerFile != nullptr &&
-                   CreateProcessW(InstallerPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                  &process) != FALSE;
-    if (started) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    PROCESS_INFORMATION started;
+    if (!CreateProcessW(InstallerPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        return GetLastError();
+    CloseHandle(started.hThread);
+    *process = started.hProcess;
+    return 0;
+}
+
+// The shell asks the player for consent where the installer needs administrator rights; it
+// gets the same absolute path, so still no search order applies.
+DWORD StartThroughShell(HWND window, HANDLE* process) {
+    struct ShellCalls {
+        decltype(&::ShellExecuteExW) ShellExecuteExW;
+    } shell;
+    if (!LoadSystemFunctions("shell32.dll\0ShellExecuteExW\0", &shell)) return ERROR_MOD_NOT_FOUND;
+    SHELLEXECUTEINFOW info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = window;
+    info.lpFile = InstallerPath;
+    info.nShow = SW_SHOW;
+    if (!shell.ShellExecuteExW(&info)) return GetLastError();
+    *process = info.hProcess;
+    return 0;
+}
+}  // namespace
+
+bool StartInstaller(HWND window, HANDLE* process) {
+    *process = nullptr;
+    if (!VerifiedInstaller()) return false;
+    DWORD error = InstallerFile != nullptr ? StartDirectly(process) : ERROR_INVALID_HANDLE;
+    StartStep step = NextStartStep(error, false);
+    if (step == StartStep::kStartThroughShell) step = NextStartStep(StartThroughShell(window, process), true);
     ReleaseInstallerFile();
-    return started;
+    return step == StartStep::kWaitForInput;
+}
+
+// The window stays, answering, with its status until the installer is ready for input (as long
+// as that takes, at most 30 s): the old folder moves only then, and a second copy started
+// meanwhile still finds this window and defers to it.
+void HandleInputWaitTick(HWND window) {
+    if (!HandoverDue) return;
+    if (InstallerProcess != nullptr && WaitForInputIdle(InstallerProcess, 0) == WAIT_TIMEOUT &&
+        ++InputWaitTicks < kInputWaitMostTicks)
+        return;
+    HandoverDue = false;
+    KillTimer(window, HANDOVER_TIMER_ID);
+    if (InstallerProcess != nullptr) CloseHandle(InstallerProcess);
+    InstallerProcess = nullptr;
+    RetireOldInstallation();
+    EndDialog(window, 1);
 }
 
 BOOL HandleDownloadDone(HWND window, WPARAM wParam) {
     if (NoticeTimerId != 0) KillTimer(window, NoticeTimerId);
+    NoticeTimerId = 0;
     if (LOWORD(wParam) != 1) {
         ShowFinalMessage(window, NoticeBox, IDS_NETWORK_ERROR);
         return TRUE;
@@ -106,10 +163,16 @@ BOOL HandleDownloadDone(HWND window, WPARAM wParam) {
     ShowStatus(IDS_PREPARING);
     UpdateWindow(NoticeBox);
     Sleep(1000);
-    if (StartInstaller()) {
-        RetireOldInstallation();
-        EndDialog(window, 1);
-        return FALSE;
+    HANDLE process = nullptr;
+    if (StartInstaller(window, &process)) {
+        HandoverDue = true;
+        InstallerProcess = process;
+        InputWaitTicks = 0;
+        // Without a process to wait for, or a timer to wait with, the hand-over ends at once.
+        if (process == nullptr || SetTimer(window, HANDOVER_TIMER_ID, HANDOVER_TIMER_PERIOD_MS, nullptr) == 0)
+            InputWaitTicks = kInputWaitMostTicks;
+        HandleInputWaitTick(window);
+        return TRUE;
     }
     ShowFinalMessage(window, NoticeBox, IDS_START_FAILED);
     return TRUE;

@@ -2,12 +2,23 @@
 #pragma once
 #include <windows.h>
 
-// WM_DOWNLOAD_DONE: FALSE after the window has been ended, TRUE when a final message is shown.
+// WM_DOWNLOAD_DONE: starts the installer and the wait for it, or shows a final message.
 BOOL HandleDownloadDone(HWND window, WPARAM wParam);
+// HANDOVER_TIMER_ID: once the started installer is ready for input, or 30 s on, moves the old
+// installation aside and ends the window.
+void HandleInputWaitTick(HWND window);
 // Renames the folder of the previous installation, found through its uninstall entry.
 void RetireOldInstallation();
-// Starts InstallerPath, quoted, while InstallerFile holds it; releases the file either way.
-// A build with a publisher check starts it only when the check passes, and deletes it otherwise.
-bool StartInstaller();
+// Starts InstallerPath, quoted, while InstallerFile holds it, through the shell (with window as
+// the consent's owner) where it needs elevation; releases the file either way. On success
+// *process is the installer's, or null when the shell names none. A build with a publisher
+// check starts it only when the check passes, and deletes it otherwise.
+bool StartInstaller(HWND window, HANDLE* process);
+
+// What the hand-over does after an attempt to start the installer ended with error (0: the
+// process runs). A direct start refused for want of elevation goes through the shell, which
+// asks for consent; anything else, a declined consent (ERROR_CANCELLED) included, has failed.
+enum class StartStep { kWaitForInput, kStartThroughShell, kFail };
+StartStep NextStartStep(DWORD error, bool throughShell);
 
 extern const char kUninstallKeyPrefix[];

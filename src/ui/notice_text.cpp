@@ -55,7 +55,7 @@ bool LoadNoticeText(HWND window) {
 }
 
 void RotateNotice(HWND window, UINT timerId) {
-    if (timerId != NoticeTimerId || NoticeStart == nullptr || NoticeCursor == nullptr) return;
+    if (NoticeTimerId == 0 || timerId != NoticeTimerId || NoticeStart == nullptr || NoticeCursor == nullptr) return;
     char* view = static_cast<char*>(std::calloc(kNoticeTextSize, 1));
     if (view == nullptr) return;
     ComposeNoticeView(NoticeStart, NoticeCursor, view, kNoticeTextSize);

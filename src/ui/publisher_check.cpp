@@ -4,6 +4,8 @@
 // characters outside ASCII can never match the ASCII name the build accepts.
 #include "ui/publisher_check.h"
 
+#include "base/system_library.h"
+
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
@@ -11,15 +13,27 @@
 namespace {
 constexpr DWORD kNameSize = 256;
 
-bool SignerNameIs(HANDLE stateData, const char* publisher) {
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(stateData);
-    CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+// Both libraries come from the system folder; without either the check cannot pass.
+struct TrustCalls {
+    decltype(&::WinVerifyTrust) WinVerifyTrust;
+    decltype(&::WTHelperProvDataFromStateData) WTHelperProvDataFromStateData;
+    decltype(&::WTHelperGetProvSignerFromChain) WTHelperGetProvSignerFromChain;
+};
+struct CertificateCalls {
+    decltype(&::CertGetNameStringW) CertGetNameStringW;
+};
+
+bool SignerNameIs(const TrustCalls& trust, const CertificateCalls& certificates, HANDLE stateData,
+                  const char* publisher) {
+    CRYPT_PROVIDER_DATA* provider = trust.WTHelperProvDataFromStateData(stateData);
+    CRYPT_PROVIDER_SGNR* signer =
+        provider != nullptr ? trust.WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
     if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr ||
         signer->pasCertChain[0].pCert == nullptr)
         return false;
     wchar_t name[kNameSize];
     name[0] = 0;
-    DWORD n = CertGetNameStringW(signer->pasCertChain[0].pCert, CERT_NAME_ATTR_TYPE, 0,
+    DWORD n = certificates.CertGetNameStringW(signer->pasCertChain[0].pCert, CERT_NAME_ATTR_TYPE, 0,
                                  const_cast<char*>(szOID_COMMON_NAME), name, kNameSize);
     if (n <= 1 || n > kNameSize) return false;
     DWORD k = 0;
@@ -31,6 +45,12 @@ bool SignerNameIs(HANDLE stateData, const char* publisher) {
 }  // namespace
 
 bool InstallerFromPublisher(HANDLE file, const wchar_t* path, const char* publisher) {
+    TrustCalls trust;
+    CertificateCalls certificates;
+    if (!LoadSystemFunctions("wintrust.dll\0WinVerifyTrust\0WTHelperProvDataFromStateData\0WTHelperGetProvSignerFromChain\0",
+                             &trust) ||
+        !LoadSystemFunctions("crypt32.dll\0CertGetNameStringW\0", &certificates))
+        return false;
     WINTRUST_FILE_INFO fileInfo;
     ZeroMemory(&fileInfo, sizeof fileInfo);
     fileInfo.cbStruct = sizeof fileInfo;
@@ -46,9 +66,9 @@ bool InstallerFromPublisher(HANDLE file, const wchar_t* path, const char* publis
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
-    bool trusted = WinVerifyTrust(noUser, &action, &data) == ERROR_SUCCESS;
-    bool fromPublisher = trusted && SignerNameIs(data.hWVTStateData, publisher);
+    bool trusted = trust.WinVerifyTrust(noUser, &action, &data) == ERROR_SUCCESS;
+    bool fromPublisher = trusted && SignerNameIs(trust, certificates, data.hWVTStateData, publisher);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(noUser, &action, &data);
+    trust.WinVerifyTrust(noUser, &action, &data);
     return fromPublisher;
 }

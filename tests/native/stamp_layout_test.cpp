@@ -319,9 +319,10 @@ TEST(StampLayout, WriterRefusesWhatTheReaderCouldNotReadBack) {
 }
 
 TEST(StampLayout, ImageTagsMustStayPlainFileNames) {
-    for (const char* good : {"V101", "V101_12345", "_77", "", "a.b", "CONX", "COM0", "LPT"}) EXPECT_TRUE(IsPlainFileNameTag(good)) << good;
+    for (const char* good : {"V101", "V101_12345", "_77", "", "a.b", "CONX", "COM0", "LPT", " CON", "COM\xB4"}) EXPECT_TRUE(IsPlainFileNameTag(good)) << good;
     for (const char* bad : {"..", "..\\x", "a/b", "a\\b", "C:x", "a\x01", "a<b", "a>b", "a\"b", "a|b", "a?b",
-                            "a*b", "CON", "con", "Nul.x", "COM1", "lpt9", "AUX", "PRN"})
+                            "a*b", "CON", "con", "Nul.x", "COM1", "lpt9", "AUX", "PRN", "CON ", "NUL.", "AUX  .x",
+                            "COM\xB9", "lpt\xB2", "COM\xB3 "})
         EXPECT_FALSE(IsPlainFileNameTag(bad)) << bad;
 }
 

@@ -84,7 +84,10 @@ TEST(StartupRules, HandOptionTakesTheExactTailCutTo255) {
     // The tail comes from the whole command line: past the program name, quoted or not.
     const char* lines[][2] = {
         {"\"C:\\Program Files\\loader.exe\" HAND http://x", "HAND http://x"},
-        {"\"C:\\a b\\loader.exe\"HAND x", "HAND x"},
+        {"\"C:\\a b\\loader.exe\"HAND x", "x"},  // the name runs on to the blank
+        {"C:\\\"My Games\"\\loader.exe HAND url", "HAND url"},
+        {"\"C:\\My \"Games\\loader.exe HAND x", "HAND x"},
+        {"loader.exe\x01\x02\rHAND x", "HAND x"},
         {"loader.exe \t  HAND x", "HAND x"},
         {"\"C:\\a b\\loader.exe\"", ""},
         {"\"unterminated HAND x", ""},
