@@ -14,6 +14,16 @@ target_link_options(robot PRIVATE -static)
 add_executable(fake_installer WIN32 tests/support/fake_installer.cpp)
 target_link_options(fake_installer PRIVATE -static -s)
 
+# DLLs under the names of system libraries, planted beside the loader in the flow tests.
+set(PLANTED_DLLS)
+foreach(name wininet winmm uxtheme wintrust crypt32)
+  add_library(planted_${name} SHARED tests/support/planted.c)
+  set_target_properties(planted_${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name}
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+  target_link_options(planted_${name} PRIVATE -static -s)
+  list(APPEND PLANTED_DLLS planted_${name})
+endforeach()
+
 set(VERSION_DLLS)
 foreach(version "6.0" "4.22" "4.21" "5.0" "5.99")
   string(REPLACE "." ";" parts ${version})
@@ -41,7 +51,7 @@ add_executable(win_tests
 target_include_directories(win_tests PRIVATE src/res)
 target_link_libraries(win_tests PRIVATE loader_win gtest)
 target_link_options(win_tests PRIVATE -static)
-add_dependencies(win_tests ${VERSION_DLLS} loader fake_installer robot)
+add_dependencies(win_tests ${VERSION_DLLS} ${PLANTED_DLLS} loader fake_installer robot)
 
 set(WIN_ENV "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_VERSIONED_DIR=${CMAKE_BINARY_DIR}/versioned")
 foreach(suite RegKey PageFetch DownloadWorker PackageSelection ProgressMeter Handover StampReader DownloadWindow)
@@ -68,13 +78,19 @@ foreach(test ${E2E_TESTS})
   add_test(NAME e2e.${name} COMMAND Python3::Interpreter -m unittest -v ${name}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e.${name} PROPERTIES
-    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_BRANDED_EXE=$<TARGET_FILE:loader_branded>;LOADER_TEST_PUBLISHER=${TEST_PUBLISHER};LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
+    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_BRANDED_EXE=$<TARGET_FILE:loader_branded>;LOADER_TEST_PUBLISHER=${TEST_PUBLISHER};LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADER_PLANTED_DIR=${CMAKE_BINARY_DIR}/planted;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
     TIMEOUT 600 RESOURCE_LOCK wine_session)
 endforeach()
 
 add_executable(download_bench tests/win/download_bench.cpp)
 target_link_libraries(download_bench PRIVATE loader_win winmm)
 target_link_options(download_bench PRIVATE -static)
+# The import check refuses a program that names a DLL outside the KnownDLLs: this one imports winmm.
+add_test(NAME loader_exe_check_refuses_other_dlls
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:download_bench> ${CMAKE_OBJDUMP})
+set_tests_properties(loader_exe_check_refuses_other_dlls PROPERTIES
+  PASS_REGULAR_EXPRESSION "FAIL: imports DLLs that are not KnownDLLs: [a-z0-9., ]*winmm.dll")
+
 add_test(NAME bench.download_smoke
   COMMAND Python3::Interpreter ${SITE} --fixtures --exec ${WINE_RUN} $<TARGET_FILE:download_bench> --smoke)
 set_tests_properties(bench.download_smoke PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300 RESOURCE_LOCK wine_session)

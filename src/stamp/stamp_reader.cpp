@@ -78,22 +78,28 @@ bool BuildImagePath(const char* tag, char* path, std::size_t cap) {
            AppendText(path, cap, ".img");
 }
 
-// The image counts as written only when every byte reached the file.
+// The image counts as written only when every byte reached the file. Anyone may create files in
+// the temp folder, so nothing already there under either name is ever opened: the image goes
+// into "<path>.new", made new here, which then replaces whatever entry has the image's name.
+// A rename replaces a planted link itself, where deleting it first would, under Wine, delete the
+// file that it points to. When anything fails the image is skipped and the tag still stored.
 bool WriteBrandingImage(StampSource& source, const BrandingHeader& header, const char* path) {
     if (static_cast<std::int64_t>(header.imageLength) + stamp::kCcniTrailerSize > source.Size()) return false;
     DWORD length = static_cast<DWORD>(header.imageLength);
+    char fresh[sizeof(BrandingRecord::BMPPath) + 4];
     unsigned char* image = static_cast<unsigned char*>(std::malloc(length));
     if (image == nullptr) return false;
     bool written = false;
-    if (ReadBrandingImage(source, header.imageLength, image)) {
-        // Anyone may create files in the temp folder: a file or link planted under this name is
-        // removed, never followed, and the image goes into a file made new here or nowhere.
-        DeleteFileA(path);
-        HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CopyText(fresh, sizeof fresh, path);
+    if (AppendText(fresh, sizeof fresh, ".new") &&
+        ReadBrandingImage(source, header.imageLength, image)) {
+        HANDLE out = CreateFileA(fresh, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (out != INVALID_HANDLE_VALUE) {
             DWORD done = 0;
             written = WriteFile(out, image, length, &done, nullptr) && done == length;
             written = CloseHandle(out) && written;
+            written = written && MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING);
+            if (!written) DeleteFileA(fresh);
         }
     }
     std::free(image);

@@ -8,13 +8,15 @@ import time
 import unittest
 
 from scripted_site import ScriptedSite
-from harness import (FAKE_INSTALLER, IDOK, LOADER, LOADERKIT, METER, NOTICE, WINDOW, WINE_RUN, LoaderTest,
-                     make_test_ca, make_tls_certificate, sign_with_throwaway_certificate, tracking_key_path,
-                     trust_in_prefix, wait_until, windows_path, wine_env)
+from harness import (FAKE_INSTALLER, IDOK, LOADER, LOADERKIT, METER, NOTICE, PLANTED_OVERRIDES, TEXTS, WINDOW,
+                     WINE_RUN, LoaderTest, make_test_ca, make_tls_certificate, plant_dlls,
+                     sign_with_throwaway_certificate, tracking_key_path, trust_in_prefix, wait_until,
+                     windows_path, wine_env)
 
 UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino"
 WM_COMMAND, WM_BEGIN_DOWNLOAD = 0x111, 1025
 MISC = r"SOFTWARE\Halvorn Casino\Halvorn Casino\Misc"
+STAND_IN = "Stand-in installer"
 NOTICE_TEXT = "Welcome to [CASINO_NAME]\r\nat [CASINO_ADDRESS]\r\nEnjoy!\r\n"
 
 
@@ -49,10 +51,12 @@ class FlowTest(OldInstallationTest):
 
     def test_whole_flow_installs_and_moves_the_old_installation_aside(self):
         # Names that the English system's code page cannot spell: the loader's own folder, where
-        # an older cinstall.exe lies too, and the old installation's folder.
+        # an older cinstall.exe lies too, and the old installation's folder. That folder is a
+        # Downloads folder, where DLLs named like system libraries were saved too.
         downloads = os.path.join(self.work, "Загрузки")
         os.makedirs(downloads)
         shutil.copy(FAKE_INSTALLER, os.path.join(downloads, "cinstall.exe"))
+        planted = plant_dlls(downloads)
         exe = os.path.join(downloads, "loader.exe")
         subprocess.run([LOADERKIT, "stamp", "--in", LOADER, "--out", exe, "--tag", "V777"], check=True)
         self.robot.reg_delete(tracking_key_path())
@@ -65,7 +69,7 @@ class FlowTest(OldInstallationTest):
         body = self.serve_package(text=NOTICE_TEXT, installer_mode="slow")
         config = self.config()
         self.site.routes[(None, "/cfg")].mode, self.site.routes[(None, "/cfg")].delay = "late", 1.5
-        proc = self.start_loader(["HAND", config], exe=exe)
+        proc = self.start_loader(["HAND", config], exe=exe, overrides=PLANTED_OVERRIDES)
         self.choose()
         # During discovery: an IDOK and a second begin-download, as any program could post them.
         self.robot.post(WINDOW, WM_COMMAND, IDOK)
@@ -98,6 +102,7 @@ class FlowTest(OldInstallationTest):
         self.assertFalse(os.path.exists(self.old))
         self.assertTrue(os.path.exists(self.old + ".old"))
         self.assertEqual(self.robot.reg_get(tracking_key_path(), ""), b"V777", "the stamp was read")
+        self.assertEqual([m for m in planted if os.path.exists(m)], [], "no planted DLL was loaded")
         agents = {r["agent"] for r in self.site.log}
         self.assertEqual(agents, {"Quillmoor"})
         paths = [r["path"] for r in self.site.log]
@@ -105,6 +110,28 @@ class FlowTest(OldInstallationTest):
         self.assertEqual(paths[0], "/cfg")
         self.assertTrue(paths[1].startswith("/dl/p_Tavmok_") and paths[1].endswith("ENG.ENG"), paths)
         self.assertTrue(paths[2].endswith("ENG.exe"), paths)
+
+    def test_the_window_stays_until_a_slow_installer_is_ready_for_input(self):
+        # The installer takes seconds before it shows anything: until then the status stays, the
+        # old folder stays, and a second copy started meanwhile defers to this one and ends.
+        with open(self.file("installer-delay.txt"), "w") as f:
+            f.write("6000")
+        self.serve_package(text=NOTICE_TEXT)
+        proc = self.start_loader(["HAND", self.config()])
+        self.choose()
+        self.robot.wait_text(WINDOW, NOTICE, TEXTS[6], 20000)
+        self.assertTrue(wait_until(lambda: os.path.exists(self.file("installer-record.txt"))), "no installer started")
+        second = self.start_loader()
+        self.assertEqual(self.finish(second, 20), 0)
+        self.assertEqual(self.robot.count(WINDOW), 1, "the second copy showed no window of its own")
+        self.assertFalse(self.robot.exists(STAND_IN), "the installer shows nothing yet")
+        self.assertEqual(self.robot.text(WINDOW, NOTICE), TEXTS[6])
+        self.assertTrue(os.path.exists(self.old) and not os.path.exists(self.old + ".old"))
+        self.assertTrue(self.robot.wait(STAND_IN, 20000))
+        self.assertTrue(self.robot.gone(WINDOW, 5000), "the window ends once the installer takes input")
+        self.assertEqual(self.finish(proc), 0)
+        self.assertTrue(os.path.exists(self.old + ".old"))
+        self.assertTrue(self.robot.gone(STAND_IN, 20000))
 
     def test_bad_notice_pages_show_message_4_and_download_nothing(self):
         pages = {
@@ -219,10 +246,15 @@ class PublisherCheckTest(OldInstallationTest):
             unsigned = f.read()
         cases = [("unsigned", unsigned, False), ("signed by another publisher", signed("Another Publisher"), False),
                  ("changed after signing", bytes(changed), False), ("signed by the publisher", good, True)]
+        # The check's own libraries too come from the system folder, never from the program's.
+        downloads = os.path.join(self.work, "Downloads")
+        os.makedirs(downloads)
+        exe = shutil.copy(os.environ["LOADER_BRANDED_EXE"], downloads)
+        planted = plant_dlls(downloads)
         for what, installer, starts in cases:
             with self.subTest(what=what):
                 self.serve_package(installer=installer)
-                proc = self.start_loader(["HAND", self.config()], exe=os.environ["LOADER_BRANDED_EXE"])
+                proc = self.start_loader(["HAND", self.config()], exe=exe, overrides=PLANTED_OVERRIDES)
                 self.choose()
                 if starts:
                     self.assertTrue(self.robot.gone(WINDOW, 30000))
@@ -235,6 +267,7 @@ class PublisherCheckTest(OldInstallationTest):
                 self.assertFalse(os.path.exists(self.file("installer-record.txt")), "nothing started")
                 self.assertTrue(os.path.exists(self.old) and not os.path.exists(self.old + ".old"), what)
                 self.assertFalse(os.path.exists(self.file("cinstall.exe")), "the unverified file is deleted")
+        self.assertEqual([m for m in planted if os.path.exists(m)], [], "no planted DLL was loaded")
 
 
 class BuiltInConfigurationTest(LoaderTest):

@@ -62,7 +62,18 @@ class StampTest(LoaderTest):
                            "--address", "www.nordlys.example", "--company", "Nordlys Gaming Ltd",
                            "--image", self.image, "--color", "200,16,0", "--start", "640,480", source=signed)
         self.assertTrue(verifies(exe), "the stamped copy keeps its signature")
+        # A link planted in the shared temp folder under the image's name, toward a file that
+        # the loader, running elevated, would overwrite if it followed the link.
+        victim, planted = self.file("victim.txt"), os.path.join(self.temp, "V101_12345.img")
+        with open(victim, "wb") as f:
+            f.write(b"precious")
+        if os.path.lexists(planted):
+            os.remove(planted)
+        os.symlink(victim, planted)
         self.run_copy(exe, wait_for="Welcome to Nordlys Casino\r\nat www.nordlys.example")
+        with open(victim, "rb") as f:
+            self.assertEqual(f.read(), b"precious", "the planted link was not followed")
+        self.assertFalse(os.path.islink(planted))
         self.assertEqual(self.robot.reg_get(MISC, "Surname"), b"Nordlys Casino")
         self.assertEqual(self.robot.reg_get(MISC, "URL"), b"www.nordlys.example")
         self.assertEqual(self.robot.reg_get(MISC, "CompanyName"), b"Nordlys Gaming Ltd")

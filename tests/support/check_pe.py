@@ -1,17 +1,16 @@
 #!/usr/bin/env python3
-"""Checks a built loader.exe: PE32 or PE32+, GUI subsystem, only Windows system DLLs imported,
+"""Checks a built loader.exe: PE32 or PE32+, GUI subsystem, only KnownDLLs imported (any other
+DLL Windows would look for in the program's own folder first, where a planted one would load),
 the dialog, string and icon resources present, the exploit mitigations kept (DYNAMIC_BASE and
 NX_COMPAT with base relocations), and the shipping PE32 build at or under 24 KB.
-A build with a publisher check may import wintrust.dll and crypt32.dll too, and take 2 KB more;
-others may not.
+A build with a publisher check may take 2 KB more; others may not.
 usage: check_pe.py loader.exe OBJDUMP [PUBLISHER]"""
 import re
 import struct
 import subprocess
 import sys
 
-ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "version.dll", "wininet.dll",
-           "msvcrt.dll", "winmm.dll"}
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll"}
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON = 3, 5, 6, 14
 MAX_PE32_BYTES = 24 * 1024
 DYNAMIC_BASE, NX_COMPAT, RELOCS_STRIPPED = 0x40, 0x100, 0x1
@@ -51,8 +50,10 @@ def resources(data):
                 return rva - va + raw
         raise ValueError("rva outside sections")
 
-    base = off(rsrc_rva)
     found = {}
+    if rsrc_rva == 0:
+        return magic, subsystem, found
+    base = off(rsrc_rva)
 
     def walk(offset, path):
         named, ids = struct.unpack_from("<HH", data, offset + 12)
@@ -77,7 +78,6 @@ def resources(data):
 def main():
     exe, objdump = sys.argv[1], sys.argv[2]
     checks_publisher = len(sys.argv) > 3 and bool(sys.argv[3])
-    allowed = ALLOWED | ({"wintrust.dll", "crypt32.dll"} if checks_publisher else set())
     most = MAX_PE32_BYTES + (2048 if checks_publisher else 0)
     data = open(exe, "rb").read()
     magic, subsystem, found = resources(data)
@@ -86,9 +86,9 @@ def main():
         errors.append("subsystem %d is not the Windows GUI" % subsystem)
     dump = subprocess.run([objdump, "-p", exe], capture_output=True, text=True, check=True).stdout
     dlls = sorted({d.lower() for d in re.findall(r"DLL Name: (\S+)", dump)})
-    extra = [d for d in dlls if d not in allowed]
+    extra = [d for d in dlls if d not in KNOWN_DLLS]
     if extra:
-        errors.append("imports non-system DLLs: %s" % ", ".join(extra))
+        errors.append("imports DLLs that are not KnownDLLs: %s" % ", ".join(extra))
     for name in ("LANGCHOOSER", "MANAGER"):
         entries = [v for k, v in found.items() if k[0] == RT_DIALOG and k[1] == name]
         if not entries:

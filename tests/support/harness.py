@@ -21,6 +21,10 @@ LOADER = os.environ.get("LOADER_EXE", os.path.join(BUILD, "loader.exe"))
 ROBOT = os.environ.get("LOADER_ROBOT", os.path.join(BUILD, "robot.exe"))
 FAKE_INSTALLER = os.environ.get("LOADER_FAKE_INSTALLER", os.path.join(BUILD, "fake_installer.exe"))
 LOADERKIT = os.environ.get("LOADERKIT", os.path.join(HERE, "..", "..", "build", "native", "loaderkit"))
+PLANTED = os.environ.get("LOADER_PLANTED_DIR", os.path.join(BUILD, "planted"))
+# Windows' search order (native first) for the names that DLLs are planted under, so that one
+# beside the program would load; version.dll is left out, since Wine's own user32 imports it.
+PLANTED_OVERRIDES = "mscoree,mshtml=;wininet,winmm,uxtheme,wintrust,crypt32=n,b"
 SHOTS = os.environ.get("LOADER_SCREENSHOTS")  # folder for screenshots, when wanted
 
 CHOOSER = "Language:"
@@ -190,10 +194,12 @@ class LoaderTest(unittest.TestCase):
                 p.wait()
         self.site.stop()
 
-    def start_loader(self, args=(), lang="en_US.UTF-8", proxy=None, exe=None):
+    def start_loader(self, args=(), lang="en_US.UTF-8", proxy=None, exe=None, overrides=None):
         env = {"LANG": lang, "LC_ALL": lang}
         if proxy:
             env["http_proxy"] = proxy
+        if overrides:
+            env["WINEDLLOVERRIDES"] = overrides
         p = subprocess.Popen([WINE_RUN, exe or LOADER, *args], cwd=self.work, env=wine_env(env),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
@@ -260,6 +266,16 @@ class LoaderTest(unittest.TestCase):
 
     def requests_for(self, suffix):
         return [r for r in self.site.log if r["path"].endswith(suffix)]
+
+
+def plant_dlls(folder):
+    """Puts the planted DLLs into folder; returns the marker files that each leaves when loaded."""
+    markers = []
+    for name in sorted(os.listdir(PLANTED)):
+        if name.endswith(".dll"):
+            shutil.copy(os.path.join(PLANTED, name), os.path.join(folder, name))
+            markers.append(os.path.join(folder, name + ".loaded"))
+    return markers
 
 
 def wait_until(predicate, timeout=10.0, step=0.05):

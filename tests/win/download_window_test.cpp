@@ -67,6 +67,15 @@ TEST_F(DownloadWindowTest, FailedDownloadShowsMessage5WithFocusedOk) {
               "A network error occured while downloading software.\r\nPlease try again later...");
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(hwnd_, IDOK)));
     EXPECT_EQ(GetFocus(), GetDlgItem(hwnd_, IDOK));
+    // Ticks posted from outside after the final message, with notice text at hand: no timer is
+    // set any more (0 is "none"), so neither rotation nor the installer's wait may act.
+    static char text[] = "notice line\r\n";
+    NoticeStart = NoticeCursor = text;
+    for (WPARAM id : {WPARAM{0}, WPARAM{NOTICE_TIMER_ID}, WPARAM{HANDOVER_TIMER_ID}}) SendMessageA(hwnd_, WM_TIMER, id, 0);
+    NoticeStart = NoticeCursor = nullptr;
+    EXPECT_EQ(Text(NoticeBox),
+              "A network error occured while downloading software.\r\nPlease try again later...");
+    EXPECT_TRUE(IsWindow(hwnd_));
 }
 
 TEST_F(DownloadWindowTest, ProgressRedrawsTheMeterIntoItsBitmap) {

@@ -9,6 +9,7 @@
 #include <string>
 
 namespace {
+constexpr DWORD ERROR_ELEVATION_REQUIRED_CODE = 740;
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorn Casino";
 
 bool IsFolder(const std::string& path) {
@@ -72,6 +73,25 @@ TEST_F(HandoverTest, UnusableUninstallEntriesLeaveTheFolderAlone) {
     DeleteRegistryTree(HKEY_LOCAL_MACHINE, kUninstallKey);
     RetireOldInstallation();
     EXPECT_TRUE(IsFolder(casino_)) << "no uninstall key";
+}
+
+// Wine runs every process elevated, so the start through the shell is shown by its decision.
+TEST(HandoverStart, ElevationGoesThroughTheShellAndADeclinedConsentFails) {
+    const struct {
+        DWORD error;
+        bool throughShell;
+        StartStep next;
+    } cases[] = {
+        {0, false, StartStep::kWaitForInput},
+        {ERROR_ELEVATION_REQUIRED_CODE, false, StartStep::kStartThroughShell},
+        {0, true, StartStep::kWaitForInput},
+        {ERROR_CANCELLED, true, StartStep::kFail},
+        {ERROR_ELEVATION_REQUIRED_CODE, true, StartStep::kFail},  // never a second round
+        {ERROR_FILE_NOT_FOUND, false, StartStep::kFail},
+        {ERROR_BAD_EXE_FORMAT, false, StartStep::kFail},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NextStartStep(c.error, c.throughShell), c.next) << c.error << (c.throughShell ? " shell" : "");
 }
 
 TEST_F(HandoverTest, TheUninstallKeyIsTheBuiltInProductsWhateverTheCasinoName) {
