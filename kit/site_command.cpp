@@ -1,5 +1,5 @@
 // loaderkit site: a static download site that any web server can serve as it stands.
-#include "app/language_table.h"
+#include "base/languages.h"
 #include "commands.h"
 #include "files.h"
 #include "net/scrambler.h"
@@ -109,10 +109,10 @@ int Build(const Options& o, const std::string& temp) {
     std::string size = std::to_string(installer.size()) + "\r\n";
     std::vector<unsigned char> page(size.begin(), size.end());
     page.insert(page.end(), notice.begin(), notice.end());
-    for (int i = 0; LanguageTable[i] != nullptr; ++i) {
+    for (int i = 0; i < kLanguageCount; ++i) {
         for (const char* variant : {"_reg_", "_sys_"}) {
-            std::string stem = temp + "/p_Tavmok" + variant + LanguageTable[i];
-            if (!WriteOutput(stem + "." + LanguageTable[i], page, false, error) ||
+            std::string stem = temp + "/p_Tavmok" + variant + Languages[i].code;
+            if (!WriteOutput(stem + "." + Languages[i].code, page, false, error) ||
                 !WriteOutput(stem + ".exe", installer, true, error))
                 return KitError("site", error);
         }

@@ -30,9 +30,7 @@ void ToggleRtlLayout(HWND h) {
 
 namespace {
 bool RightToLeftLanguageChosen() {
-    if (SelectedLanguageIndex < 0 || SelectedLanguageIndex >= kLanguageCount) return false;
-    const char* code = LanguageTable[SelectedLanguageIndex];
-    return std::strcmp(code, "ARA") == 0 || std::strcmp(code, "HEB") == 0;
+    return SelectedLanguageIndex == kHebrewIndex || SelectedLanguageIndex == kArabicIndex;
 }
 
 BOOL OnInitDialog(HWND hwnd) {

@@ -26,14 +26,14 @@ BOOL OnInitDialog(HWND hwnd) {
 
 void OnOk(HWND hwnd) {
     int i = 0;
-    for (; LanguageTable[i] != nullptr; ++i) {
+    for (; i < kLanguageCount; ++i) {
         LRESULT state = SendMessageA(GetDlgItem(hwnd, IDC_LANG_FIRST + i), BM_GETSTATE, 0, 0);
         if (state & BST_CHECKED) {
             SelectedLanguageIndex = i;
             break;
         }
     }
-    LanguageCode = LanguageTable[i] != nullptr ? LanguageTable[i] : LanguageTable[kEnglishIndex];
+    LanguageCode = Languages[i < kLanguageCount ? i : kEnglishIndex].code;
     EndDialog(hwnd, 1);
 }
 }  // namespace

@@ -3,11 +3,6 @@
 
 #include <cstring>
 
-const char* const LanguageTable[kLanguageCount + 1] = {
-    "CHT", "DEU", "ENG", "SPA", "FRE", "ITA", "JAP", "KOR",
-    "DUT", "POR", "SWE", "GRE", "CHS", "HEB", "ARA", "DAN", nullptr,
-};
-
 namespace {
 // Each language's own name in the ANSI code page that a system with that default language uses.
 const char kCaptionChineseTraditional[] = "\xA4\xA4\xA4\xE5";
@@ -20,8 +15,8 @@ const char kCaptionArabic[] = "\xDA\xD1\xC8\xED";
 const char kCaptionDanish[] = "Dansk";
 
 struct PrimaryRow {
-    unsigned primary;
-    int index;
+    unsigned char primary;
+    unsigned char index;
     const char* caption;
 };
 

@@ -1,16 +1,12 @@
-// The sixteen languages of the chooser: codes, button ids, and which system default language
-// pre-selects which button with which native-script caption.
+// The chooser's rules: which system default language pre-selects which button with which
+// native-script caption; and the entry point's command line.
 #pragma once
+#include "base/languages.h"
 
-constexpr int kLanguageCount = 16;
 constexpr int kFirstLanguageButton = 1015;
-constexpr int kEnglishIndex = 2;
-
-// Sixteen three-letter codes followed by a null entry.
-extern const char* const LanguageTable[kLanguageCount + 1];
 
 struct LanguagePick {
-    int index;             // into LanguageTable, -1 when no button is pre-selected
+    int index;             // into Languages, -1 when no button is pre-selected
     const char* caption;   // native-script caption to set, or nullptr to keep the template's
 };
 

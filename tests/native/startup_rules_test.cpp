@@ -40,7 +40,7 @@ TEST(StartupRules, SystemLanguagePicksItsButtonAndNativeCaption) {
             continue;
         }
         ASSERT_GE(pick.index, 0) << c.primary << "/" << c.sub;
-        EXPECT_STREQ(LanguageTable[pick.index], c.code) << c.primary << "/" << c.sub;
+        EXPECT_STREQ(Languages[pick.index].code, c.code) << c.primary << "/" << c.sub;
         if (c.caption == nullptr) {
             EXPECT_EQ(pick.caption, nullptr) << c.code;
         } else {
@@ -48,7 +48,11 @@ TEST(StartupRules, SystemLanguagePicksItsButtonAndNativeCaption) {
             EXPECT_STREQ(pick.caption, c.caption) << c.code;
         }
     }
-    EXPECT_EQ(LanguageTable[kLanguageCount], nullptr);
+    EXPECT_EQ(FindLanguage("HEB"), kHebrewIndex);
+    EXPECT_EQ(FindLanguage("ARA"), kArabicIndex);
+    EXPECT_EQ(FindLanguage("ENG"), kEnglishIndex);
+    EXPECT_EQ(FindLanguage("EN"), -1);
+    EXPECT_EQ(FindLanguage("ENGL"), -1);
 }
 
 TEST(StartupRules, RightToLeftChoicesAreRestrictedOnlyBelowWindows2000) {
