@@ -27,6 +27,36 @@ bool ReadInput(const std::string& path, std::vector<unsigned char>& out, std::st
     return !failed;
 }
 
+bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st{};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode) || static_cast<unsigned long long>(st.st_size) > most) {
+        error = path + (S_ISREG(st.st_mode) ? " is larger than " + std::to_string(most) + " bytes"
+                                            : std::string(" is not a regular file"));
+        close(fd);
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < out.size()) {
+        ssize_t n = read(fd, out.data() + got, out.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    if (got != out.size()) {
+        error = "cannot read " + path + ": it changed while it was read";
+        return false;
+    }
+    return true;
+}
+
 bool WriteStandardOutput(const void* data, std::size_t size, std::string& error) {
     bool ok = size == 0 || std::fwrite(data, 1, size, stdout) == size;
     ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && ok;

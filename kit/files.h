@@ -9,6 +9,9 @@
 #include "stamp/stamp_layout.h"
 
 bool ReadInput(const std::string& path, std::vector<unsigned char>& out, std::string& error);
+// Reads a whole regular file of at most `most` bytes; anything else (a FIFO, a device, a
+// folder, a larger file) is refused with a message, never waited on.
+bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error);
 // Writes through a temporary file in the same folder and renames it into place, so a failed
 // write never leaves a partial output file. "-" writes standard output.
 bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data, bool executable, std::string& error);

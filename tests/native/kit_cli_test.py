@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
 """loaderkit from the command line: stamps written, shown and refused, on unsigned and signed
 programs; replies scrambled; a static site built. usage: kit_cli_test.py LOADERKIT"""
+import concurrent.futures
+import http.client
 import os
 import shutil
+import signal
+import socket
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 KIT = sys.argv.pop(1) if len(sys.argv) > 1 else os.environ.get("LOADERKIT", "loaderkit")
+SERVE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "serve.sh")
 
 
 def kit(*args, stdin=None, stdout=subprocess.PIPE):
@@ -39,7 +45,9 @@ def security_directory_at(data):
     return pe + 24 + (96 if magic == 0x10B else 112) + 4 * 8
 
 
-class KitTest(unittest.TestCase):
+class KitFixture(unittest.TestCase):
+    """A throwaway signing key, a scratch folder and a small PE program in it."""
+
     @classmethod
     def setUpClass(cls):
         cls.keys = tempfile.TemporaryDirectory()
@@ -80,6 +88,8 @@ class KitTest(unittest.TestCase):
         r = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, path], capture_output=True, text=True)
         return r.returncode == 0 and "Succeeded" in r.stdout and "invalid PE checksum" not in r.stdout + r.stderr
 
+
+class KitTest(KitFixture):
     def show(self, path):
         r = kit("stamp", "--show", path)
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -282,6 +292,132 @@ class KitTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(kit("unscramble", stdin=open(os.path.join(site, "config.txt"), "rb").read()).stdout,
                          b"iFlag=0|sDlurl=http://dl.example/", "a site folder is replaced whole")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def show(data, folder):
+    """The 'key: value' lines that loaderkit stamp --show prints for data."""
+    path = os.path.join(folder, "shown.exe")
+    with open(path, "wb") as f:
+        f.write(data)
+    out = kit("stamp", "--show", path).stdout.decode()
+    return dict(line.split(": ", 1) for line in out.splitlines())
+
+
+class EndpointTest(KitFixture):
+    """The download endpoint behind nginx and fcgiwrap, started and stopped by scripts/serve.sh."""
+
+    def setUp(self):
+        super().setUp()
+        self.signed_program = self.signed("signed.exe")
+        os.makedirs(self.path("site"))
+        with open(self.path("site/config.txt"), "wb") as f:
+            f.write(b"static file")
+        self.port = free_port()
+        self.server = subprocess.Popen(
+            ["bash", SERVE, "--site", self.path("site"), "--program", self.signed_program, "--port", str(self.port),
+             "--name", "Nordlys Casino", "--address", "www.nordlys.example", "--file-name", "nordlys-setup"],
+            env=dict(os.environ, LOADERKIT=KIT), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.assertIn(b"serve: http://127.0.0.1:%d/" % self.port, self.server.stdout.readline())
+        self.conf = os.path.join(os.path.dirname(SERVE), "..", "build", "serve", str(self.port))
+
+    def tearDown(self):
+        if self.server.poll() is None:
+            self.server.kill()
+            self.server.wait()
+        self.server.stdout.close()
+        super().tearDown()
+
+    def get(self, target, method="GET"):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        try:
+            c.request(method, target)
+            r = c.getresponse()
+            return r.status, dict(r.getheaders()), r.read()
+        finally:
+            c.close()
+
+    def test_downloads_carry_their_tags_and_fresh_ids_and_bad_requests_get_no_program(self):
+        signed = open(self.signed_program, "rb").read()
+        table = security_directory_at(signed)
+        cert_at = struct.unpack_from("<I", signed, table)[0]
+        checksum = struct.unpack_from("<I", signed, 0x3C)[0] + 24 + 64
+
+        def unvarying(data):
+            """The bytes before the certificate table, less the checksum and the table's size."""
+            head = bytearray(data[:cert_at])
+            head[checksum:checksum + 4] = bytes(4)
+            head[table + 4:table + 8] = bytes(4)
+            return bytes(head)
+
+        tags = ["t%d-%s" % (i, "x" * (i % 5)) for i in range(400)]
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            answers = list(pool.map(lambda tag: self.get("/download?tag=" + tag), tags))
+        self.assertEqual({status for status, _, _ in answers}, {200})
+        ids = [headers["X-Download-Id"] for _, headers, _ in answers]
+        self.assertEqual(len(set(ids)), 400, "every download has its own id")
+        self.assertTrue(all(len(i) == 20 and int(i, 16) >= 0 for i in ids), ids[:3])
+        for tag, (status, headers, body) in zip(tags, answers):
+            self.assertEqual(headers["Content-Type"], "application/octet-stream")
+            self.assertEqual(headers["Content-Disposition"], 'attachment; filename="nordlys-setup.exe"')
+            self.assertEqual(headers["Cache-Control"], "no-store")
+            self.assertEqual(int(headers["Content-Length"]), len(body))
+            self.assertEqual(unvarying(body), unvarying(signed), tag)
+            self.assertEqual(body[cert_at + 8:len(signed)], signed[cert_at + 8:], "the signature itself is unchanged")
+        for tag, (_, headers, body) in list(zip(tags, answers))[::57]:
+            shown = show(body, self.dir)
+            self.assertEqual((shown["version-tag"], shown["download-id"]), (tag, headers["X-Download-Id"]))
+            self.assertEqual((shown["name"], shown["stamp-in-certificate-table"]), ("Nordlys Casino", "yes"))
+            self.assertTrue(self.verifies(self.path("shown.exe")), tag)
+        with open(os.path.join(self.conf, "access.log")) as log:
+            self.assertIn("download_id=" + ids[0], log.read())
+
+        status, headers, body = self.get("/download?tag=V101", "HEAD")
+        self.assertEqual((status, body), (200, b""))
+        self.assertEqual(int(headers["Content-Length"]), len(self.get("/download?tag=V101")[2]))
+        refused = [("/download", 400), ("/download?tag=", 400), ("/download?tag=abcdefghijkl", 400),
+                   ("/download?tag=..", 400), ("/download?tag=a/b", 400), ("/download?tag=a%00", 400),
+                   ("/download?tag=a%20b", 400), ("/download?tag=a&tag=b", 400),
+                   ("/download?x=" + "y" * 1024 + "&tag=a", 400), ("/download/x?tag=a", 404),
+                   ("/downloads?tag=a", 404)]
+        for method in ("POST", "PUT", "DELETE"):
+            refused.append(("/download?tag=a", 405, method))
+        for target, expected, *method in refused:
+            status, headers, body = self.get(target, *method)
+            self.assertEqual(status, expected, target)
+            self.assertNotIn(b"MZ", body, target)
+            self.assertLess(len(body), 200, target)
+        self.assertEqual(self.get("/config.txt")[2], b"static file")
+        # The program gone, then refused by the kit: 500 with the reason in the error log.
+        os.rename(self.signed_program, self.signed_program + ".away")
+        for what, content in (("refused by the kit", b"not a program at all"), ("missing", None)):
+            if content is not None:
+                with open(self.signed_program, "wb") as f:
+                    f.write(content)
+            status, _, body = self.get("/download?tag=V101")
+            self.assertEqual(status, 500, what)
+            self.assertNotIn(b"MZ", body, what)
+            if content is not None:
+                os.remove(self.signed_program)
+        with open(os.path.join(self.conf, "error.log")) as log:
+            errors = log.read()
+        self.assertIn("loaderkit download: %s: not a PE program" % self.signed_program, errors)
+        self.assertIn("loaderkit download: cannot read %s" % self.signed_program, errors)
+        os.rename(self.signed_program + ".away", self.signed_program)
+        self.assertEqual(self.get("/download?tag=V102")[0], 200, "the endpoint serves on")
+
+        self.server.send_signal(signal.SIGTERM)
+        self.assertEqual(self.server.wait(20), 0)
+        conf = os.path.realpath(self.conf)
+        left = subprocess.run(["pgrep", "-f", conf], capture_output=True, text=True).stdout
+        self.assertEqual(left, "", "no nginx or fcgiwrap process is left")
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(("127.0.0.1", self.port), timeout=2).close()
 
 
 if __name__ == "__main__":

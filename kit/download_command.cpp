@@ -1,0 +1,226 @@
+// loaderkit download: the per-download stamping endpoint. A web server runs it as a CGI program
+// (nginx through fcgiwrap): GET /download?tag=TAG answers the operator's signed program with a
+// stamp carrying TAG and a fresh download id. It keeps no state: the id is 80 bits from the
+// system's random source, so any number of processes and machines can answer side by side.
+// The program, the names and the file name come from the server's configuration (environment
+// variables that it sets), never from the request. An answer is built whole before any byte of
+// it leaves, so a refused or failed request never carries program bytes.
+#include "commands.h"
+#include "files.h"
+#include "options.h"
+#include "stamp/signed_program.h"
+#include "stamp/stamp_writer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/random.h>
+#include <vector>
+
+namespace {
+const char kHelp[] =
+    "usage: loaderkit download\n"
+    "\n"
+    "The download endpoint, run by a web server as a CGI program (for example nginx through\n"
+    "fcgiwrap); loaderkit run without arguments under CGI (GATEWAY_INTERFACE set) does the same.\n"
+    "GET or HEAD /download?tag=TAG answers the program stamped with TAG (1 to 11 letters, digits\n"
+    "or '-') and a fresh download id, which the X-Download-Id header repeats. Configuration, from\n"
+    "the server's environment:\n"
+    "  LOADERKIT_PROGRAM    the signed program to stamp (required, a regular file)\n"
+    "  LOADERKIT_NAME       casino name, LOADERKIT_ADDRESS its web address (needs NAME),\n"
+    "  LOADERKIT_COMPANY    company name (needs ADDRESS)\n"
+    "  LOADERKIT_IMAGE      branding image file\n"
+    "  LOADERKIT_FILE_NAME  the download's file name without .exe (default: the program's)\n"
+    "Answers: 200 with the copy; 400 for a missing, empty, repeated or malformed tag or a query\n"
+    "over 1 KB; 404 for other paths; 405 for other methods; 500 (and a line on standard error,\n"
+    "which the server logs) when the configuration or the program cannot be used.\n";
+
+constexpr std::size_t kMostQueryBytes = 1024;
+constexpr std::size_t kMostTagBytes = 11;
+constexpr std::size_t kIdRandomBytes = 10;  // 80 bits, written as 20 hex digits: the id field's size
+constexpr std::size_t kMostProgramBytes = 64 << 20;
+constexpr std::size_t kMostImageBytes = 16 << 20;
+
+struct Answer {
+    int status = 200;
+    std::string headers;
+    std::vector<unsigned char> body;
+};
+
+const char* Reason(int status) {
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    default: return "Internal Server Error";
+    }
+}
+
+Answer TextAnswer(int status, const std::string& line) {
+    Answer a;
+    a.status = status;
+    a.headers = "Content-Type: text/plain; charset=us-ascii\r\nCache-Control: no-store\r\n";
+    if (status == 405) a.headers += "Allow: GET, HEAD\r\n";
+    a.body.assign(line.begin(), line.end());
+    a.body.push_back('\n');
+    return a;
+}
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr ? v : "";
+}
+
+bool TagCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// The tag from the query, or an empty string with *why set. Nothing is percent-decoded: an
+// escape is not a tag character, so "%00", "%2F" and the like are refused as they stand.
+std::string TagFromQuery(const std::string& query, std::string* why) {
+    if (query.size() > kMostQueryBytes) {
+        *why = "query over 1 KB";
+        return "";
+    }
+    std::string tag;
+    int found = 0;
+    std::size_t at = 0;
+    while (at <= query.size()) {
+        std::size_t end = query.find('&', at);
+        if (end == std::string::npos) end = query.size();
+        std::string pair = query.substr(at, end - at);
+        std::size_t eq = pair.find('=');
+        if (pair.substr(0, eq) == "tag") {
+            ++found;
+            tag = eq == std::string::npos ? "" : pair.substr(eq + 1);
+        }
+        at = end + 1;
+    }
+    if (found == 0) *why = "missing tag";
+    else if (found > 1) *why = "tag given more than once";
+    else if (tag.empty()) *why = "empty tag";
+    else if (tag.size() > kMostTagBytes) *why = "tag over 11 bytes";
+    else {
+        for (char c : tag) {
+            if (!TagCharacter(c)) {
+                *why = "tag may hold letters, digits and '-' only";
+                break;
+            }
+        }
+    }
+    return why->empty() ? tag : "";
+}
+
+bool FreshDownloadId(std::string* id) {
+    unsigned char random[kIdRandomBytes];
+    std::size_t got = 0;
+    while (got < sizeof random) {
+        ssize_t n = getrandom(random + got, sizeof random - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    id->clear();
+    for (unsigned char b : random) {
+        *id += kHex[b >> 4];
+        *id += kHex[b & 15];
+    }
+    return true;
+}
+
+// A file name that stays one quoted header parameter and one plain file name on any system.
+bool PlainDownloadName(const std::string& name) {
+    if (name.empty() || name.size() > 64) return false;
+    for (char c : name) {
+        if (!TagCharacter(c) && c != '_' && c != '.' && c != ' ') return false;
+    }
+    return name[0] != '.' && name[0] != ' ';
+}
+
+std::string DefaultDownloadName(const std::string& program) {
+    std::string name = program.substr(program.find_last_of('/') + 1);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
+    return name;
+}
+
+// The stamped copy, or a 500 whose reason goes to the error log.
+Answer StampedCopy(const std::string& tag, std::string* logLine) {
+    std::string program = Env("LOADERKIT_PROGRAM");
+    std::string fileName = Env("LOADERKIT_FILE_NAME");
+    if (fileName.empty()) fileName = DefaultDownloadName(program);
+    StampFields f;
+    f.versionTag = tag;
+    f.hasNames = !Env("LOADERKIT_NAME").empty();
+    f.name = Env("LOADERKIT_NAME");
+    f.address = Env("LOADERKIT_ADDRESS");
+    f.company = Env("LOADERKIT_COMPANY");
+    std::string error;
+    if (program.empty()) error = "LOADERKIT_PROGRAM is not set";
+    else if (!PlainDownloadName(fileName))
+        error = "the download's file name '" + fileName + "' is not 1 to 64 letters, digits, '-', '_', '.' or spaces";
+    else if (!f.hasNames && (!f.address.empty() || !f.company.empty()))
+        error = "LOADERKIT_ADDRESS and LOADERKIT_COMPANY need LOADERKIT_NAME";
+    else if (f.company.size() > 0 && f.address.empty())
+        error = "LOADERKIT_COMPANY needs LOADERKIT_ADDRESS";
+    std::string image = Env("LOADERKIT_IMAGE");
+    if (error.empty() && !image.empty()) {
+        f.hasBranding = true;
+        ReadRegularFile(image, kMostImageBytes, f.image, error);
+    }
+    std::vector<unsigned char> copy;
+    if (error.empty() && ReadRegularFile(program, kMostProgramBytes, copy, error)) {
+        SignatureLayout layout;
+        std::string why = ReadSignatureLayout(copy, layout);
+        if (why.empty() && ViewStamp(copy).stampSize > 0) why = "it already carries a stamp";
+        if (!why.empty()) error = program + ": " + why;
+    }
+    if (error.empty() && !FreshDownloadId(&f.downloadId)) error = std::string("no random id: ") + std::strerror(errno);
+    std::vector<unsigned char> stamp;
+    if (error.empty()) error = BuildStamp(f, stamp);
+    if (error.empty()) error = PlaceStamp(copy, stamp);
+    if (!error.empty()) {
+        *logLine = error;
+        return TextAnswer(500, "the download cannot be served now");
+    }
+    Answer a;
+    a.headers = "Content-Type: application/octet-stream\r\n"
+                "Content-Disposition: attachment; filename=\"" + fileName + ".exe\"\r\n"
+                "Cache-Control: no-store\r\n"
+                "X-Download-Id: " + f.downloadId + "\r\n";
+    a.body.swap(copy);
+    return a;
+}
+
+Answer Respond(std::string* logLine) {
+    std::string method = Env("REQUEST_METHOD");
+    // nginx gives the path without the query as DOCUMENT_URI; other servers as SCRIPT_NAME plus
+    // PATH_INFO.
+    std::string path = Env("DOCUMENT_URI");
+    if (path.empty()) path = Env("SCRIPT_NAME") + Env("PATH_INFO");
+    if (path != "/download") return TextAnswer(404, "not found");
+    if (method != "GET" && method != "HEAD") return TextAnswer(405, "only GET and HEAD");
+    std::string why;
+    std::string tag = TagFromQuery(Env("QUERY_STRING"), &why);
+    if (tag.empty()) return TextAnswer(400, why);
+    return StampedCopy(tag, logLine);
+}
+}  // namespace
+
+int DownloadCommand(int argc, char** argv) {
+    Options o = ParseOptions(argc, argv, {}, {"--help", "-h"});
+    if (o.Has("--help") || o.Has("-h")) return PrintHelp("download", kHelp);
+    if (!o.error.empty()) return KitError("download", o.error + " (see --help)", 2);
+    std::string logLine;
+    Answer a = Respond(&logLine);
+    if (!logLine.empty()) std::fprintf(stderr, "loaderkit download: %s\n", logLine.c_str());
+    std::string head = "Status: " + std::to_string(a.status) + " " + Reason(a.status) + "\r\n" + a.headers +
+                       "Content-Length: " + std::to_string(a.body.size()) + "\r\n\r\n";
+    if (Env("REQUEST_METHOD") != "HEAD") head.append(a.body.begin(), a.body.end());
+    std::string error;
+    if (!WriteStandardOutput(head.data(), head.size(), error)) return KitError("download", error);
+    return 0;
+}

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Serves a download site and the per-download stamping endpoint on 127.0.0.1:PORT with Debian's
+# nginx and fcgiwrap, in the foreground, as the current user, from a configuration generated
+# under build/serve/PORT. SIGINT or SIGTERM stops all of it; nothing is left running.
+set -euo pipefail
+usage() {
+  cat >&2 <<'EOF'
+usage: scripts/serve.sh --site DIR --program SIGNED_EXE --port PORT
+                        [--name NAME [--address ADDRESS [--company COMPANY]]] [--image FILE]
+                        [--file-name NAME]
+Serves DIR's files at / and, at /download?tag=TAG, SIGNED_EXE stamped with TAG, a fresh download
+id and the names given here. Stop it with Ctrl+C (SIGINT) or SIGTERM.
+  SERVE_CGI_PROCESSES  endpoint processes kept ready (default 4)
+  LOADERKIT            the loaderkit to run (default: build/kit/loaderkit, built if missing)
+EOF
+  exit 2
+}
+site="" program="" port="" name="" address="" company="" image="" file_name=""
+while [ $# -gt 0 ]; do
+  [ $# -ge 2 ] || { [ "$1" = --help ] || [ "$1" = -h ] || echo "serve: $1 needs a value" >&2; usage; }
+  case "$1" in
+    --site) site=$2 ;; --program) program=$2 ;; --port) port=$2 ;; --name) name=$2 ;;
+    --address) address=$2 ;; --company) company=$2 ;; --image) image=$2 ;; --file-name) file_name=$2 ;;
+    *) echo "serve: unknown option $1" >&2; usage ;;
+  esac
+  shift 2
+done
+fail() { echo "serve: $*" >&2; exit 1; }
+[ -n "$site" ] && [ -n "$program" ] && [ -n "$port" ] || { echo "serve: --site, --program and --port are required" >&2; usage; }
+[ -d "$site" ] || fail "$site is not a folder"
+[ -f "$program" ] || fail "$program is not a file"
+[ -z "$image" ] || [ -f "$image" ] || fail "$image is not a file"
+[[ "$port" =~ ^[0-9]{1,5}$ ]] && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] || fail "--port must be 1 to 65535"
+# The values go into nginx's configuration as quoted strings: nothing that could end or extend one.
+for v in "$name" "$address" "$company" "$file_name" "$site" "$program" "$image"; do
+  [[ "$v" != *[\"\\\$\;\{\}]* && "$v" != *$'\n'* ]] || fail "values may not hold \" \\ \$ ; { } or line breaks: $v"
+done
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+kit=${LOADERKIT:-$root/build/kit/loaderkit}
+if [ -z "${LOADERKIT:-}" ] && [ ! -x "$kit" ]; then
+  (cd "$root" && cmake --preset kit >/dev/null && cmake --build --preset kit >/dev/null)
+fi
+[ -x "$kit" ] || fail "no loaderkit at $kit"
+absolute() { (cd "$(dirname "$1")" && echo "$(pwd)/$(basename "$1")"); }
+kit=$(absolute "$kit") program=$(absolute "$program") site=$(cd "$site" && pwd)
+[ -z "$image" ] || image=$(absolute "$image")
+
+conf=$root/build/serve/$port
+rm -rf "$conf"
+mkdir -p "$conf/temp"
+user_line=""
+[ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
+param() { [ -z "$2" ] || printf '      fastcgi_param %s "%s";\n' "$1" "$2"; }
+cat >"$conf/nginx.conf" <<EOF
+$user_line
+daemon off;
+worker_processes 2;
+pid $conf/nginx.pid;
+error_log $conf/error.log notice;
+events { worker_connections 1024; }
+http {
+  include /etc/nginx/mime.types;
+  client_body_temp_path $conf/temp/body;
+  proxy_temp_path $conf/temp/proxy;
+  fastcgi_temp_path $conf/temp/fastcgi;
+  uwsgi_temp_path $conf/temp/uwsgi;
+  scgi_temp_path $conf/temp/scgi;
+  log_format downloads '\$remote_addr [\$time_local] "\$request" \$status \$body_bytes_sent '
+                       'download_id=\$upstream_http_x_download_id';
+  access_log $conf/access.log downloads;
+  server {
+    listen 127.0.0.1:$port;
+    root $site;
+    location / { try_files \$uri =404; }
+    location ^~ /download {
+      include /etc/nginx/fastcgi_params;
+      fastcgi_param SCRIPT_FILENAME $kit;
+      fastcgi_param LOADERKIT_PROGRAM "$program";
+$(param LOADERKIT_NAME "$name")
+$(param LOADERKIT_ADDRESS "$address")
+$(param LOADERKIT_COMPANY "$company")
+$(param LOADERKIT_IMAGE "$image")
+$(param LOADERKIT_FILE_NAME "$file_name")
+      fastcgi_pass unix:$conf/fcgiwrap.sock;
+    }
+  }
+}
+EOF
+
+nginx_pid="" cgi_pid=""
+stop() {
+  trap - INT TERM EXIT
+  [ -z "$nginx_pid" ] || kill -TERM "$nginx_pid" 2>/dev/null || true
+  # fcgiwrap runs in a process group of its own, with its prepared children.
+  [ -z "$cgi_pid" ] || kill -TERM -- "-$cgi_pid" 2>/dev/null || true
+  [ -z "$nginx_pid" ] || wait "$nginx_pid" 2>/dev/null || true
+  [ -z "$cgi_pid" ] || wait "$cgi_pid" 2>/dev/null || true
+  # The prepared children outlive their parent by a moment: wait until the group is empty.
+  for _ in $(seq 1 100); do
+    [ -n "$cgi_pid" ] && kill -0 -- "-$cgi_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  rm -f "$conf/fcgiwrap.sock"
+}
+trap 'stop; exit 0' INT TERM
+trap stop EXIT
+setsid fcgiwrap -f -c "${SERVE_CGI_PROCESSES:-4}" -s "unix:$conf/fcgiwrap.sock" -p "$kit" </dev/null &
+cgi_pid=$!
+nginx -e "$conf/error.log" -p "$conf" -c "$conf/nginx.conf" </dev/null &
+nginx_pid=$!
+for _ in $(seq 1 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && [ -S "$conf/fcgiwrap.sock" ] && break
+  kill -0 "$nginx_pid" 2>/dev/null && kill -0 "$cgi_pid" 2>/dev/null || fail "nginx or fcgiwrap did not start; see $conf/error.log"
+  sleep 0.05
+done
+echo "serve: http://127.0.0.1:$port/ serves $site; /download?tag=TAG stamps $program (logs in $conf)"
+# Either one ending ends both.
+wait -n "$nginx_pid" "$cgi_pid" || true
