@@ -40,8 +40,6 @@ const char kHelp[] =
 constexpr std::size_t kMostQueryBytes = 1024;
 constexpr std::size_t kMostTagBytes = 11;
 constexpr std::size_t kIdRandomBytes = 10;  // 80 bits, written as 20 hex digits: the id field's size
-constexpr std::size_t kMostProgramBytes = 64 << 20;
-constexpr std::size_t kMostImageBytes = 16 << 20;
 
 struct Answer {
     int status = 200;

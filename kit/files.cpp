@@ -9,22 +9,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool ReadInput(const std::string& path, std::vector<unsigned char>& out, std::string& error) {
-    bool standardInput = path == "-";
-    FILE* f = standardInput ? stdin : std::fopen(path.c_str(), "rb");
-    std::string name = standardInput ? "standard input" : path;
-    if (f == nullptr) {
-        error = "cannot read " + name + ": " + std::strerror(errno);
-        return false;
-    }
+bool ReadInput(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error) {
+    if (path != "-") return ReadRegularFile(path, most, out, error);
     out.clear();
     unsigned char buffer[65536];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.insert(out.end(), buffer, buffer + n);
-    bool failed = std::ferror(f) != 0;
-    if (!standardInput) std::fclose(f);
-    if (failed) error = "cannot read " + name;
-    return !failed;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+        if (out.size() + n > most) {
+            error = "standard input holds more than " + std::to_string(most) + " bytes";
+            return false;
+        }
+        out.insert(out.end(), buffer, buffer + n);
+    }
+    if (std::ferror(stdin) != 0) {
+        error = "cannot read standard input";
+        return false;
+    }
+    return true;
 }
 
 bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error) {
@@ -72,15 +73,25 @@ int PrintHelp(const char* command, const char* text) {
 bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data, bool executable,
                  std::string& error) {
     if (path == "-") return WriteStandardOutput(data.data(), data.size(), error);
-    std::string temp = path + ".loaderkit-tmp";
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) {
+    std::string temp = path + ".loaderkit-XXXXXX";
+    int fd = mkstemp(&temp[0]);
+    if (fd < 0) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
-    bool ok = data.empty() || std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    ok = std::fclose(f) == 0 && ok;
-    if (ok && executable) chmod(temp.c_str(), 0755);
+    // mkstemp makes the file private; the output gets the modes a plain create would give it.
+    mode_t mask = umask(0);
+    umask(mask);
+    bool ok = fchmod(fd, (executable ? 0777 : 0666) & ~mask) == 0;
+    std::size_t done = 0;
+    while (ok && done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
     if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         unlink(temp.c_str());

@@ -8,12 +8,21 @@
 
 #include "stamp/stamp_layout.h"
 
-bool ReadInput(const std::string& path, std::vector<unsigned char>& out, std::string& error);
+// What each kind of input may hold at most; larger inputs are refused, not read.
+constexpr std::size_t kMostProgramBytes = std::size_t{64} << 20;  // a program to stamp
+constexpr std::size_t kMostImageBytes = std::size_t{16} << 20;    // a branding image
+constexpr std::size_t kMostTextBytes = std::size_t{1} << 20;      // a notice text or a reply
+constexpr std::size_t kMostInstallerBytes = 0x7FFFFFFF;           // what the size line can state
+
+// Reads a whole regular file, or standard input for "-", of at most `most` bytes; anything else
+// (a FIFO, a device, a folder, more bytes) is refused with a message, never waited on.
+bool ReadInput(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error);
 // Reads a whole regular file of at most `most` bytes; anything else (a FIFO, a device, a
 // folder, a larger file) is refused with a message, never waited on.
 bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error);
-// Writes through a temporary file in the same folder and renames it into place, so a failed
-// write never leaves a partial output file. "-" writes standard output.
+// Writes through a temporary file of a unique name in the same folder, which reaches the disk
+// before it is renamed into place: a failed write never leaves a partial output file, and two
+// runs never write into each other's. "-" writes standard output.
 bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data, bool executable, std::string& error);
 // Writes and flushes standard output; false (with error set) when any byte written to it so far
 // did not get out. With size 0 it only checks what printf and the like wrote.

@@ -4,30 +4,44 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 struct Options {
     std::map<std::string, std::string> values;
+    std::map<std::string, std::vector<std::string>> repeated;
     std::set<std::string> flags;
     std::string error;
-    bool Has(const std::string& name) const { return values.count(name) || flags.count(name); }
+    bool Has(const std::string& name) const {
+        return values.count(name) || flags.count(name) || repeated.count(name);
+    }
     std::string Get(const std::string& name) const {
         auto it = values.find(name);
         return it == values.end() ? std::string() : it->second;
     }
 };
 
-// valued: options that take a value; flagged: options without one. Anything else is an error.
+// valued: options that take a value once; flagged: options without one; repeatable: options
+// that take a value each time they are given. Anything else is an error, and so is an empty
+// value: it is what a script's unset variable gives, never what was meant.
 inline Options ParseOptions(int argc, char** argv, const std::set<std::string>& valued,
-                            const std::set<std::string>& flagged) {
+                            const std::set<std::string>& flagged, const std::set<std::string>& repeatable = {}) {
     Options o;
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
         if (flagged.count(a)) {
             o.flags.insert(a);
-        } else if (valued.count(a)) {
+        } else if (valued.count(a) || repeatable.count(a)) {
             if (i + 1 >= argc) {
                 o.error = "option " + a + " needs a value";
                 return o;
+            }
+            if (argv[i + 1][0] == 0) {
+                o.error = "option " + a + " has an empty value";
+                return o;
+            }
+            if (repeatable.count(a)) {
+                o.repeated[a].push_back(argv[++i]);
+                continue;
             }
             if (o.values.count(a)) {
                 o.error = "option " + a + " given twice";

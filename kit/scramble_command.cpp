@@ -32,7 +32,7 @@ int ScrambleCommand(int argc, char** argv, bool unscramble) {
     if (o.Has("--text")) {
         std::string t = o.Get("--text");
         data.assign(t.begin(), t.end());
-    } else if (!ReadInput(o.Has("--in") ? o.Get("--in") : "-", data, error)) {
+    } else if (!ReadInput(o.Has("--in") ? o.Get("--in") : "-", kMostTextBytes, data, error)) {
         return KitError(name, error);
     }
     if (!data.empty() && std::memchr(data.data(), 0, data.size()) != nullptr)

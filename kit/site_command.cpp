@@ -4,12 +4,14 @@
 #include "files.h"
 #include "net/scrambler.h"
 #include "options.h"
+#include "text_encoding.h"
 
 #include "net/discovery_rules.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,17 +20,34 @@
 
 namespace {
 const char kHelp[] =
-    "usage: loaderkit site --out DIR --site-url URL --installer FILE [--notice FILE]\n"
+    "usage: loaderkit site --out DIR --site-url URL --installer FILE [--installer-for KEY=FILE]...\n"
+    "                      [--notice FILE] [--notice-for LANG=FILE]...\n"
     "\n"
     "Writes into DIR:\n"
     "  config.txt   the scrambled configuration reply 'iFlag=0|sDlurl=URL'\n"
-    "  p_Tavmok_{reg,sys}_{LANG}.{LANG}  the notice text of every language and variant: the\n"
-    "               installer's size on the first line, then the text of --notice (default: a\n"
-    "               short welcome naming [CASINO_NAME] and [CASINO_ADDRESS])\n"
-    "  p_Tavmok_{reg,sys}_{LANG}.exe     the installer, copied\n"
-    "URL is where DIR will be served, ending with '/', without '|'. Notice texts are stored\n"
-    "with CR LF line ends. DIR is built beside its place and moved there whole; an existing\n"
-    "DIR is replaced only when it holds site files alone. Point a loader at it with\n"
+    "  p_Tavmok_{reg,sys}_{LANG}.{LANG}  the notice text of every language and variant: its own\n"
+    "               installer's size on the first line, then the language's notice text\n"
+    "  p_Tavmok_{reg,sys}_{LANG}.exe     the installer of that language and variant\n"
+    "  --installer FILE           the installer of every language and variant, unless one of\n"
+    "                             these names a more specific one\n"
+    "  --installer-for KEY=FILE   (repeatable) KEY is a language (JAP), a variant (reg or sys),\n"
+    "                             or both (sys_JAP); the most specific KEY wins\n"
+    "                             Installers are regular files (or '-' for standard input) of\n"
+    "                             1 to 2,147,483,647 bytes; files with the same content are hard\n"
+    "                             links in DIR (copies where the file system cannot link)\n"
+    "  --notice FILE              the notice text of every language (default: a short welcome\n"
+    "                             naming [CASINO_NAME] and [CASINO_ADDRESS])\n"
+    "  --notice-for LANG=FILE     (repeatable) one language's own notice text\n"
+    "                             Notice files are UTF-8 (a byte-order mark is dropped), of at\n"
+    "                             most 1 MiB; each language's page is written in the ANSI code\n"
+    "                             page of Windows systems of that language (932 JAP, 936 CHS,\n"
+    "                             950 CHT, 949 KOR, 1253 GRE, 1255 HEB, 1256 ARA, 1252 the\n"
+    "                             others), and must stay within the 22,000 bytes the loader\n"
+    "                             reads, size line included\n"
+    "LANG is one of CHT DEU ENG SPA FRE ITA JAP KOR DUT POR SWE GRE CHS HEB ARA DAN. URL is\n"
+    "where DIR will be served, ending with '/', without '|'. Notice texts are stored with CR LF\n"
+    "line ends. DIR is built beside its place and moved there whole; an existing DIR is\n"
+    "replaced only when it holds site files alone. Point a loader at it with\n"
     "  loader.exe HAND <where DIR is served>/config.txt\n";
 
 const char kDefaultNotice[] =
@@ -91,38 +110,134 @@ bool MoveIntoPlace(const std::string& temp, const std::string& dir, std::string&
     return false;
 }
 
-int Build(const Options& o, const std::string& temp) {
-    std::string url = o.Get("--site-url");
-    std::vector<unsigned char> installer;
-    std::vector<unsigned char> notice(kDefaultNotice, kDefaultNotice + std::strlen(kDefaultNotice));
-    std::string error;
-    if (!ReadInput(o.Get("--installer"), installer, error)) return KitError("site", error);
-    if (installer.empty() || installer.size() > 0x7FFFFFFFu) return KitError("site", "the installer must have 1 to 2^31-1 bytes");
-    if (o.Has("--notice") && !ReadInput(o.Get("--notice"), notice, error)) return KitError("site", error);
-    notice = WithCrLf(notice);
+constexpr std::size_t kMostPageBytes = 22000;  // what the loader reads of a notice page
+const char* const kVariants[] = {"reg", "sys"};
 
+// "KEY=FILE" split at the first '='; false when either side is empty.
+bool SplitAssignment(const std::string& text, std::string* key, std::string* file) {
+    std::size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) return false;
+    *key = text.substr(0, eq);
+    *file = text.substr(eq + 1);
+    return true;
+}
+
+bool IsInstallerKey(const std::string& key) {
+    for (const char* variant : kVariants) {
+        if (key == variant) return true;
+        if (key.size() == 7 && key.compare(0, 4, std::string(variant) + "_") == 0 && FindLanguage(key.c_str() + 4) >= 0)
+            return true;
+    }
+    return FindLanguage(key.c_str()) >= 0;
+}
+
+// Every file named by the options, read once; standard input may be named once only.
+struct Inputs {
+    std::map<std::string, std::vector<unsigned char>> files;
+    bool Read(const std::string& path, std::size_t most, std::string& error) {
+        if (files.count(path)) return true;
+        return ReadInput(path, most, files[path], error);
+    }
+};
+
+// The files of one installer content: the first is written, the others linked to it.
+struct InstallerFiles {
+    const std::vector<unsigned char>* content;
+    std::vector<std::string> names;
+};
+
+bool WriteInstallers(const std::vector<InstallerFiles>& groups, std::string& error) {
+    for (const InstallerFiles& group : groups) {
+        const std::string& first = group.names[0];
+        if (!WriteOutput(first, *group.content, true, error)) return false;
+        for (std::size_t k = 1; k < group.names.size(); ++k) {
+            if (link(first.c_str(), group.names[k].c_str()) != 0 && !WriteOutput(group.names[k], *group.content, true, error))
+                return false;
+        }
+    }
+    return true;
+}
+
+int Build(const Options& o, const std::string& temp) {
+    std::string error;
+    Inputs in;
+    // Installers by key ("" the default) and notices by language code ("" for all languages).
+    std::map<std::string, std::string> installerFor{{"", o.Get("--installer")}};
+    std::map<std::string, std::string> noticeFor;
+    if (o.Has("--notice")) noticeFor[""] = o.Get("--notice");
+    std::string key, file;
+    for (const std::string& a : o.repeated.count("--installer-for") ? o.repeated.at("--installer-for") : std::vector<std::string>{}) {
+        if (!SplitAssignment(a, &key, &file) || !IsInstallerKey(key))
+            return KitError("site", "--installer-for takes KEY=FILE with KEY a language, reg, sys, reg_LANG or sys_LANG: '" + a + "'", 2);
+        if (installerFor.count(key)) return KitError("site", "--installer-for " + key + " given twice", 2);
+        installerFor[key] = file;
+    }
+    for (const std::string& a : o.repeated.count("--notice-for") ? o.repeated.at("--notice-for") : std::vector<std::string>{}) {
+        if (!SplitAssignment(a, &key, &file) || FindLanguage(key.c_str()) < 0)
+            return KitError("site", "--notice-for takes LANG=FILE with LANG one of the sixteen language codes: '" + a + "'", 2);
+        if (noticeFor.count(key)) return KitError("site", "--notice-for " + key + " given twice", 2);
+        noticeFor[key] = file;
+    }
+    int fromStandardInput = 0;
+    for (const auto& kv : installerFor) fromStandardInput += kv.second == "-";
+    for (const auto& kv : noticeFor) fromStandardInput += kv.second == "-";
+    if (fromStandardInput > 1) return KitError("site", "standard input ('-') can be read for one file only", 2);
+    for (const auto& kv : installerFor) {
+        if (!in.Read(kv.second, kMostInstallerBytes, error)) return KitError("site", error);
+        if (in.files[kv.second].empty()) return KitError("site", "the installer " + kv.second + " is empty");
+    }
+    for (const auto& kv : noticeFor) {
+        if (!in.Read(kv.second, kMostTextBytes, error)) return KitError("site", error);
+    }
+
+    std::string url = o.Get("--site-url");
     std::string reply = "iFlag=0|sDlurl=" + url;
     std::vector<unsigned char> config(reply.begin(), reply.end());
     ScrambleBytes(reinterpret_cast<char*>(config.data()), config.size());
     if (!WriteOutput(temp + "/config.txt", config, false, error)) return KitError("site", error);
 
-    std::string size = std::to_string(installer.size()) + "\r\n";
-    std::vector<unsigned char> page(size.begin(), size.end());
-    page.insert(page.end(), notice.begin(), notice.end());
+    std::vector<InstallerFiles> groups;
     for (int i = 0; i < kLanguageCount; ++i) {
-        for (const char* variant : {"_reg_", "_sys_"}) {
-            std::string stem = temp + "/p_Tavmok" + variant + Languages[i].code;
-            if (!WriteOutput(stem + "." + Languages[i].code, page, false, error) ||
-                !WriteOutput(stem + ".exe", installer, true, error))
+        const Language& language = Languages[i];
+        std::string noticeFile = noticeFor.count(language.code) ? noticeFor[language.code] : noticeFor[""];
+        const std::vector<unsigned char>* source = noticeFile.empty() ? nullptr : &in.files[noticeFile];
+        std::string utf8 = source != nullptr ? std::string(source->begin(), source->end()) : kDefaultNotice;
+        std::vector<unsigned char> lines = WithCrLf(std::vector<unsigned char>(utf8.begin(), utf8.end()));
+        std::string text;
+        if (!FromUtf8(std::string(lines.begin(), lines.end()), language.codePage, text, error))
+            return KitError("site", std::string(language.code) + " notice " + noticeFile + ": " + error);
+        for (const char* variant : kVariants) {
+            std::string installer;
+            for (std::string k : {std::string(variant) + "_" + language.code, std::string(language.code),
+                                  std::string(variant), std::string()}) {
+                if (installerFor.count(k)) {
+                    installer = installerFor[k];
+                    break;
+                }
+            }
+            const std::vector<unsigned char>& content = in.files[installer];
+            std::string stem = temp + "/p_Tavmok_" + variant + "_" + language.code;
+            std::string page = std::to_string(content.size()) + "\r\n" + text;
+            if (page.size() > kMostPageBytes)
+                return KitError("site", std::string(language.code) + " notice " + (noticeFile.empty() ? "(default)" : noticeFile) +
+                                            ": its page is " + std::to_string(page.size()) +
+                                            " bytes, over the 22000 that the loader reads");
+            if (!WriteOutput(stem + "." + language.code, std::vector<unsigned char>(page.begin(), page.end()), false, error))
                 return KitError("site", error);
+            auto group = groups.begin();
+            while (group != groups.end() && *group->content != content) ++group;
+            if (group == groups.end()) group = groups.insert(groups.end(), InstallerFiles{&content, {}});
+            group->names.push_back(stem + ".exe");
         }
     }
+    if (!WriteInstallers(groups, error)) return KitError("site", error);
     return 0;
 }
 }  // namespace
 
 int SiteCommand(int argc, char** argv) {
-    Options o = ParseOptions(argc, argv, {"--out", "--site-url", "--installer", "--notice"}, {"--help", "-h"});
+    Options o = ParseOptions(argc, argv, {"--out", "--site-url", "--installer", "--notice"}, {"--help", "-h"},
+                             {"--installer-for", "--notice-for"});
     if (o.Has("--help") || o.Has("-h")) {
         return PrintHelp("site", kHelp);
     }
@@ -139,10 +254,13 @@ int SiteCommand(int argc, char** argv) {
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     std::string why = CheckReplaceable(dir);
     if (!why.empty()) return KitError("site", why);
-    // Built beside the target and moved into place whole: a failure leaves no half site behind.
-    std::string temp = dir + ".loaderkit-tmp";
-    RemoveTree(temp);
-    if (mkdir(temp.c_str(), 0755) != 0) return KitError("site", "cannot create " + temp + ": " + std::strerror(errno));
+    // Built beside the target, under a name of its own, and moved into place whole: a failure
+    // leaves no half site behind, and two runs never touch each other's work.
+    std::string temp = dir + ".loaderkit-XXXXXX";
+    if (mkdtemp(&temp[0]) == nullptr) return KitError("site", "cannot create a folder beside " + dir + ": " + std::strerror(errno));
+    mode_t mask = umask(0);
+    umask(mask);
+    chmod(temp.c_str(), 0777 & ~mask);
     int code = Build(o, temp);
     std::string error;
     if (code == 0 && !MoveIntoPlace(temp, dir, error)) code = KitError("site", error);

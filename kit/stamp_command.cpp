@@ -4,6 +4,7 @@
 #include "options.h"
 #include "stamp/signed_program.h"
 #include "stamp/stamp_writer.h"
+#include "text_encoding.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,21 +19,30 @@ const char kHelp[] =
     "\n"
     "Writes a copy of PROGRAM with a distribution stamp at its end. A signed PROGRAM keeps its\n"
     "signature: the stamp goes inside its certificate table, which must end the file. PROGRAM\n"
-    "and COPY may be '-' for standard input and standard output.\n"
+    "(a regular file of at most 64 MiB) and COPY may be '-' for standard input and standard\n"
+    "output.\n"
     "  --tag TAG          version tag, at most 11 bytes (the DLID block)\n"
     "  --id ID            download id, at most 20 bytes; the loader's tag becomes TAG_ID\n"
     "  --name NAME        casino display name (adds the SNID block)\n"
     "  --address ADDRESS  casino web address\n"
     "  --company COMPANY  company name; name, address and company with one NUL between\n"
-    "                     each must fit 80 bytes\n"
-    "  --image FILE       branding image, copied unchanged (adds the CCNI block)\n"
+    "                     each must fit 80 bytes. The three are UTF-8 and are stored in\n"
+    "                     Windows-1252, as the loader shows and stores them: ASCII shows the\n"
+    "                     same on every system, Western European letters on Western systems;\n"
+    "                     other characters are refused\n"
+    "  --image FILE       branding image of at most 16 MiB, copied unchanged (adds the CCNI block)\n"
     "  --color R,G,B      branding colour, each 0 to 255 (default 0,0,0)\n"
     "  --start X,Y        branding start position, each 0 to 65535 (default 0,0)\n"
     "  --replace          remove a stamp that PROGRAM already carries instead of refusing\n"
-    "  --show FILE        print the stamp that FILE carries and whether FILE is signed,\n"
-    "                     one 'key: value' per line\n"
+    "  --show FILE        print the stamp that FILE ('-': standard input) carries and whether\n"
+    "                     it is signed, one 'key: value' per line, names in UTF-8; the exit\n"
+    "                     code is 1 when FILE is not a program or carries no stamp\n"
     "\n"
-    "Nothing is written when a value does not fit; the exit code is then 1 (2 for usage errors).\n";
+    "Nothing is written when a value does not fit; the exit code is then 1 (2 for usage errors,\n"
+    "an empty value among them).\n";
+
+// The names are stored in the code page that the loader shows and stores them in.
+constexpr unsigned kNamesCodePage = 1252;
 
 bool ParsePair(const std::string& text, unsigned max, int count, unsigned* out) {
     std::size_t at = 0;
@@ -51,11 +61,12 @@ bool ParsePair(const std::string& text, unsigned max, int count, unsigned* out) 
     return true;
 }
 
-std::string Printable(const std::string& s) {
+// Control characters and backslashes escaped; bytes above 127 too, unless the text is UTF-8.
+std::string Printable(const std::string& s, bool utf8 = false) {
     std::string out;
     char hex[8];
     for (unsigned char c : s) {
-        if (c >= 32 && c < 127 && c != '\\') {
+        if ((c >= 32 && c < 127 && c != '\\') || (utf8 && c >= 128)) {
             out += static_cast<char>(c);
         } else {
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
@@ -65,14 +76,24 @@ std::string Printable(const std::string& s) {
     return out;
 }
 
+std::string ShownName(const std::string& stored) {
+    std::string utf8;
+    return ToUtf8(stored, kNamesCodePage, utf8) ? Printable(utf8, true) : Printable(stored);
+}
+
 int Show(const std::string& path) {
-    FileSource file;
+    FileSource regular;
+    std::vector<unsigned char> piped;
     std::string error;
-    if (!file.Open(path, error)) return KitError("stamp", error);
+    if (path == "-" ? !ReadInput(path, kMostProgramBytes, piped, error) : !regular.Open(path, error))
+        return KitError("stamp", error);
+    MemorySource memory(piped);
+    StampSource& file = path == "-" ? static_cast<StampSource&>(memory) : regular;
     StampView v = ViewStamp(file);
     SignatureLayout layout;
     bool pe = ReadSignatureLayout(file, layout).empty();
-    std::printf("file: %s\nfile-bytes: %lld\n", path.c_str(), static_cast<long long>(file.Size()));
+    std::printf("file: %s\nfile-bytes: %lld\n", path == "-" ? "standard input" : path.c_str(),
+                static_cast<long long>(file.Size()));
     std::printf("pe: %s\nsigned: %s\n", pe ? "yes" : "no", pe && layout.isSigned() ? "yes" : "no");
     std::printf("dlid: %s\n", v.dlid ? "yes" : "no");
     if (v.dlid) {
@@ -81,8 +102,8 @@ int Show(const std::string& path) {
     }
     std::printf("snid: %s\n", v.snid ? "yes" : "no");
     if (v.snid) {
-        std::printf("name: %s\naddress: %s\ncompany: %s\n", Printable(v.name).c_str(), Printable(v.address).c_str(),
-                    Printable(v.company).c_str());
+        std::printf("name: %s\naddress: %s\ncompany: %s\n", ShownName(v.name).c_str(), ShownName(v.address).c_str(),
+                    ShownName(v.company).c_str());
     }
     std::printf("ccni: %s\n", v.ccni ? "yes" : "no");
     if (v.ccni) {
@@ -93,6 +114,8 @@ int Show(const std::string& path) {
     bool inside = pe && StampInsideCertificateTable(file, layout, v.stampSize);
     std::printf("stamp-in-certificate-table: %s\n", inside ? "yes" : "no");
     if (!WriteStandardOutput("", 0, error)) return KitError("stamp", error);
+    if (!pe) return KitError("stamp", path + " is not a program");
+    if (v.stampSize == 0) return KitError("stamp", path + " carries no stamp");
     return 0;
 }
 }  // namespace
@@ -118,13 +141,15 @@ int StampCommand(int argc, char** argv) {
     f.versionTag = o.Get("--tag");
     f.downloadId = o.Get("--id");
     f.hasNames = o.Has("--name");
-    f.name = o.Get("--name");
-    f.address = o.Get("--address");
-    f.company = o.Get("--company");
     std::string error;
+    for (auto field : {std::make_pair("--name", &f.name), std::make_pair("--address", &f.address),
+                       std::make_pair("--company", &f.company)}) {
+        if (o.Has(field.first) && !FromUtf8(o.Get(field.first), kNamesCodePage, *field.second, error))
+            return KitError("stamp", std::string(field.first) + ": " + error);
+    }
     if (o.Has("--image")) {
         f.hasBranding = true;
-        if (!ReadInput(o.Get("--image"), f.image, error)) return KitError("stamp", error);
+        if (!ReadInput(o.Get("--image"), kMostImageBytes, f.image, error)) return KitError("stamp", error);
         unsigned rgb[3] = {0, 0, 0};
         unsigned xy[2] = {0, 0};
         if (o.Has("--color") && !ParsePair(o.Get("--color"), 255, 3, rgb))
@@ -139,7 +164,7 @@ int StampCommand(int argc, char** argv) {
     }
     std::string in = o.Get("--in");
     std::vector<unsigned char> program;
-    if (!ReadInput(in, program, error)) return KitError("stamp", error);
+    if (!ReadInput(in, kMostProgramBytes, program, error)) return KitError("stamp", error);
     SignatureLayout layout;
     std::string why = ReadSignatureLayout(program, layout);
     if (!why.empty()) return KitError("stamp", in + ": " + why);

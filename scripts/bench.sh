@@ -5,20 +5,28 @@
 #             runs 32-bit programs), beside the pause floor measured in the same run.
 #   stamps:   signed copies of the i686 loader.exe stamped per second by the optimised
 #             loaderkit, one process per stamp through a pipe, as a web server's handler runs it.
+#   endpoint: stamped downloads per second through nginx and the CGI endpoint (scripts/serve.sh),
+#             8 clients at once, beside plain downloads of the same unstamped file through the
+#             same nginx in the same run.
+# usage: scripts/bench.sh [download] [stamps] [endpoint]   (all three when none is named)
 # It brings up its own display and site. BENCH_RUNS sets the download runs per build (3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-builds=(win64)
-if why=$(scripts/probe-32bit.sh --wine); then
-  builds+=(win32)
-else
-  echo "bench: the i686 build is not run here: $why"
+wanted=" ${*:-download stamps endpoint} "
+builds=()
+[[ "$wanted" == *" download "* ]] && builds+=(win64)
+if [ ${#builds[@]} -gt 0 ]; then
+  if why=$(scripts/probe-32bit.sh --wine); then
+    builds+=(win32)
+  else
+    echo "bench: the i686 build is not run here: $why"
+  fi
 fi
 read -r display xvfb_pid < <(tests/support/xvfb.sh start)
 export DISPLAY=$display
 trap 'tests/support/xvfb.sh stop "$xvfb_pid"' EXIT
-for build in "${builds[@]}"; do
+for build in "${builds[@]+"${builds[@]}"}"; do
   cmake --preset "$build" -DLOADER_WIN_TESTS=ON >/dev/null
   cmake --build --preset "$build" --target download_bench >/dev/null
   wine=/usr/lib/wine/wine64
@@ -41,16 +49,42 @@ osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in build/win32/l
   -out "$work/signed.exe" >/dev/null
 count=${STAMP_COUNT:-2000}
 kit=build/kit/loaderkit
-start=$(date +%s.%N)
-for i in $(seq 1 "$count"); do
-  "$kit" stamp --in - --out - --tag V101 --id "$i" --name "Nordlys Casino" --address www.nordlys.example \
-    <"$work/signed.exe" >"$work/copy.exe"
-done
-end=$(date +%s.%N)
-osslsigncode verify -CAfile "$work/cert.pem" "$work/copy.exe" >/dev/null || { echo "bench: the last copy does not verify" >&2; exit 1; }
-python3 - "$start" "$end" "$count" "$(stat -c %s "$work/signed.exe")" <<'PY'
+if [[ "$wanted" == *" stamps "* ]]; then
+  start=$(date +%s.%N)
+  for i in $(seq 1 "$count"); do
+    "$kit" stamp --in - --out - --tag V101 --id "$i" --name "Nordlys Casino" --address www.nordlys.example \
+      <"$work/signed.exe" >"$work/copy.exe"
+  done
+  end=$(date +%s.%N)
+  osslsigncode verify -CAfile "$work/cert.pem" "$work/copy.exe" >/dev/null || { echo "bench: the last copy does not verify" >&2; exit 1; }
+  python3 - "$start" "$end" "$count" "$(stat -c %s "$work/signed.exe")" <<'PY'
 import sys
 start, end, count, size = float(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
 print("stamp_bench: copies=%d program_bytes=%d seconds=%.2f stamps_per_second=%.0f (one process each, signature verified)"
       % (count, size, end - start, count / (end - start)))
 PY
+fi
+
+if [[ "$wanted" == *" endpoint "* ]]; then
+  mkdir -p "$work/site"
+  cp "$work/signed.exe" "$work/site/loader.exe"
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  LOADERKIT="$PWD/$kit" scripts/serve.sh --site "$work/site" --program "$work/signed.exe" --port "$port" \
+    --name "Nordlys Casino" --address www.nordlys.example >"$work/serve.log" 2>&1 &
+  serve_pid=$!
+  trap 'kill -TERM "$serve_pid" 2>/dev/null; wait "$serve_pid" 2>/dev/null; rm -rf "$work"; tests/support/xvfb.sh stop "$xvfb_pid"' EXIT
+  for _ in $(seq 1 100); do grep -q "^serve: http" "$work/serve.log" && break; sleep 0.1; done
+  rate() {  # requests per second of ab, after a check that every answer was a 200
+    local out
+    out=$(ab -q -n "$1" -c 8 "$2" 2>&1)
+    grep -q "^Failed requests: *0" <<<"$out" && ! grep -q "^Non-2xx" <<<"$out" || { echo "bench: $2 failed: $out" >&2; exit 1; }
+    awk '/^Requests per second/ {print $4}' <<<"$out"
+  }
+  requests=${ENDPOINT_REQUESTS:-4000}
+  rate 200 "http://127.0.0.1:$port/download?tag=V101" >/dev/null  # warm-up
+  stamped=$(rate "$requests" "http://127.0.0.1:$port/download?tag=V101")
+  static=$(rate "$requests" "http://127.0.0.1:$port/loader.exe")
+  curl -sf -o "$work/copy.exe" "http://127.0.0.1:$port/download?tag=BENCH"
+  osslsigncode verify -CAfile "$work/cert.pem" "$work/copy.exe" >/dev/null || { echo "bench: the served copy does not verify" >&2; exit 1; }
+  python3 -c 'import sys; n, m = float(sys.argv[1]), float(sys.argv[2]); print("endpoint: stamped_per_s=%.0f static_per_s=%.0f ratio=%.3f" % (n, m, n / m))' "$stamped" "$static"
+fi

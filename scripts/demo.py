@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
-"""The demo: a stamped loader.exe goes the whole way against a local download site built with
-loaderkit and served by Python's http.server on 127.0.0.1, driven by the test robot.
-Screenshots and a summary go to the folder given as the only argument."""
-import functools
-import http.server
+"""The demo: a signed loader.exe, stamped per download by the kit's endpoint, goes the whole way
+against a local download site built with loaderkit; nginx serves both on 127.0.0.1 through
+scripts/serve.sh, and the test robot drives the player's side. Screenshots and a summary go to
+the folder given as the only argument."""
 import os
 import shutil
+import signal
+import socket
 import subprocess
 import sys
-import threading
 import time
+import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
@@ -38,27 +39,22 @@ def shot(robot, name, caption):
     print("  screenshot", path)
 
 
-class ThrottledHandler(http.server.SimpleHTTPRequestHandler):
-    """Sends files at about 1.5 MB/s, like a player's connection, so the notice text rotates
-    and the meter grows visibly while the installer arrives."""
-
-    def log_message(self, *args):
-        pass
-
-    def copyfile(self, source, outputfile):
-        while True:
-            block = source.read(64 * 1024)
-            if not block:
-                break
-            outputfile.write(block)
-            time.sleep(0.04)
-
-
-def serve(folder):
-    handler = functools.partial(ThrottledHandler, directory=folder)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
+def serve(folder, program, port):
+    """scripts/serve.sh on the site and the signed program, at about 1.5 MB/s per answer, like a
+    player's connection, so the notice text rotates and the meter grows visibly."""
+    server = subprocess.Popen(
+        [os.path.join(ROOT, "scripts", "serve.sh"), "--site", folder, "--program", program, "--port", str(port),
+         "--name", "Nordlys Casino", "--address", "www.nordlys.example", "--company", "Nordlys Gaming Ltd",
+         "--file-name", "HalvornSetup"],
+        env=dict(os.environ, LOADERKIT=KIT, SERVE_LIMIT_RATE="1500k"), stdout=subprocess.PIPE, text=True)
+    print("  " + server.stdout.readline().strip())
     return server
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 def run_loader(exe, lang, args):
@@ -72,10 +68,9 @@ def signature_check(path, cert):
     return "Succeeded" if r.returncode == 0 and "Succeeded" in r.stdout else "Failed"
 
 
-def sign_and_stamp():
-    """Signs loader.exe with a throwaway certificate made here, as an operator signs once, then
-    stamps a copy per affiliate, as the web server does, and checks the signature each time."""
-    print("0. sign the loader once, then stamp a copy through a pipe")
+def sign():
+    """Signs loader.exe with a throwaway certificate made here, as an operator signs once."""
+    print("0. sign the loader once; the web server stamps a copy per download")
     key, cert = os.path.join(WORK, "operator-key.pem"), os.path.join(WORK, "operator-cert.pem")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                     "-days", "2", "-subj", "/CN=Nordlys Gaming Ltd (demo)"], check=True, capture_output=True)
@@ -83,12 +78,18 @@ def sign_and_stamp():
     subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "Nordlys Casino",
                     "-in", harness.LOADER, "-out", signed], check=True, capture_output=True)
     print("  signature of the signed loader:", signature_check(signed, cert))
-    loader = os.path.join(WORK, "HalvornSetup.exe")
-    with open(signed, "rb") as f, open(loader, "wb") as g:
-        subprocess.run([KIT, "stamp", "--in", "-", "--out", "-", "--tag", "DEMO", "--id", "2026",
-                        "--name", "Nordlys Casino", "--address", "www.nordlys.example", "--company",
-                        "Nordlys Gaming Ltd"], stdin=f, stdout=g, check=True)
-    print("  signature of the stamped copy:", signature_check(loader, cert))
+    return signed, cert
+
+
+def download_copy(base, cert):
+    """The player's copy, as the browser fetches it from the endpoint; its signature and stamp."""
+    with urllib.request.urlopen(base + "download?tag=DEMO") as answer:
+        print("  GET /download?tag=DEMO:", answer.status, answer.headers["Content-Disposition"],
+              "X-Download-Id:", answer.headers["X-Download-Id"])
+        loader = os.path.join(WORK, "HalvornSetup.exe")
+        with open(loader, "wb") as f:
+            f.write(answer.read())
+    print("  signature of the downloaded copy:", signature_check(loader, cert))
     subprocess.run([KIT, "stamp", "--show", loader], check=True)
     return loader
 
@@ -105,11 +106,13 @@ def main():
     with open(notice, "wb") as f:
         f.write(NOTICE_TEXT)
     site_dir = os.path.join(WORK, "site")
-    server = serve(site_dir)
-    base = "http://127.0.0.1:%d/" % server.server_address[1]
+    port = free_port()
+    base = "http://127.0.0.1:%d/" % port
     subprocess.run([KIT, "site", "--out", site_dir, "--site-url", base, "--installer", installer,
                     "--notice", notice], check=True)
-    loader = sign_and_stamp()
+    signed, cert = sign()
+    server = serve(site_dir, signed, port)
+    loader = download_copy(base, cert)
     robot = Robot()
     try:
         print("1. the language chooser on a Japanese system")
@@ -165,7 +168,8 @@ def main():
     finally:
         robot.reg_delete(r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino")
         robot.close()
-        server.shutdown()
+        server.send_signal(signal.SIGTERM)
+        server.wait(20)
     print("demo finished; screenshots in", OUT)
 
 

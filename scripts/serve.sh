@@ -11,6 +11,7 @@ usage: scripts/serve.sh --site DIR --program SIGNED_EXE --port PORT
 Serves DIR's files at / and, at /download?tag=TAG, SIGNED_EXE stamped with TAG, a fresh download
 id and the names given here. Stop it with Ctrl+C (SIGINT) or SIGTERM.
   SERVE_CGI_PROCESSES  endpoint processes kept ready (default 4)
+  SERVE_LIMIT_RATE     bytes per second per answer, as nginx's limit_rate (e.g. 1500k; default none)
   LOADERKIT            the loaderkit to run (default: build/kit/loaderkit, built if missing)
 EOF
   exit 2
@@ -30,6 +31,8 @@ fail() { echo "serve: $*" >&2; exit 1; }
 [ -d "$site" ] || fail "$site is not a folder"
 [ -f "$program" ] || fail "$program is not a file"
 [ -z "$image" ] || [ -f "$image" ] || fail "$image is not a file"
+rate=${SERVE_LIMIT_RATE:-0}
+[[ "$rate" =~ ^[0-9]+[km]?$ ]] || fail "SERVE_LIMIT_RATE must be a number of bytes, with k or m if wanted"
 [[ "$port" =~ ^[0-9]{1,5}$ ]] && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] || fail "--port must be 1 to 65535"
 # The values go into nginx's configuration as quoted strings: nothing that could end or extend one.
 for v in "$name" "$address" "$company" "$file_name" "$site" "$program" "$image"; do
@@ -72,6 +75,7 @@ http {
   server {
     listen 127.0.0.1:$port;
     root $site;
+    limit_rate $rate;
     location / { try_files \$uri =404; }
     location ^~ /download {
       include /etc/nginx/fastcgi_params;

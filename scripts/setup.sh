@@ -8,6 +8,7 @@ packages=(
   wine wine64 xvfb x11-utils imagemagick
   googletest clang-14 libclang-rt-14-dev osslsigncode openssl
   fonts-dejavu-core fonts-wqy-microhei locales
+  nginx fcgiwrap apache2-utils curl
 )
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
@@ -27,6 +28,15 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # Installing nginx would start a system-wide server on port 80 where no systemd runs; the
+  # project starts its own on 127.0.0.1 (scripts/serve.sh), so service starts are refused for
+  # the length of the installation.
+  policy=/usr/sbin/policy-rc.d
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo_cmd tee "$policy" >/dev/null
+    $sudo_cmd chmod 755 "$policy"
+    trap '$sudo_cmd rm -f "$policy"' EXIT
+  fi
   $sudo_cmd apt-get update -qq
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

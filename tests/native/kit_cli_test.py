@@ -90,9 +90,11 @@ class KitFixture(unittest.TestCase):
 
 
 class KitTest(KitFixture):
-    def show(self, path):
-        r = kit("stamp", "--show", path)
-        self.assertEqual(r.returncode, 0, r.stderr)
+    def show(self, path, code=0, stdin=None):
+        """What --show prints, after a check of its exit code: 1 for a file that is not a program
+        or carries no stamp, which a script must be able to tell from a stamped program."""
+        r = kit("stamp", "--show", path, stdin=stdin)
+        self.assertEqual(r.returncode, code, r.stderr)
         return dict(line.split(": ", 1) for line in r.stdout.decode().splitlines())
 
     def test_stamp_round_trip_and_layout(self):
@@ -119,14 +121,15 @@ class KitTest(KitFixture):
         self.assertEqual(shown["stamp-bytes"], str(len(image) + 150))
         self.assertEqual(shown["signed"], "no")
         self.assertEqual(shown["stamp-in-certificate-table"], "no")
-        self.assertEqual(self.show(self.program)["dlid"], "no")
+        self.assertEqual(self.show(self.program, 1)["dlid"], "no")
+        self.assertEqual(self.show("-", stdin=data)["tag"], "V101_12345", "--show - reads standard input")
         # Far beyond what could be read whole: only the tail is read, and a device is refused.
         sparse = self.path("sparse.exe")
         with open(sparse, "wb") as f:
             f.truncate(6 << 30)
             f.seek(-35, os.SEEK_END)
             f.write(bytes(20) + b"BIG" + bytes(8) + b"DLID")
-        self.assertEqual(self.show(sparse)["tag"], "BIG")
+        self.assertEqual(self.show(sparse, 1)["tag"], "BIG", "printed, though not a program")
         r = kit("stamp", "--show", "/dev/zero")
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"not a regular file", r.stderr)
