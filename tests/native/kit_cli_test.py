@@ -19,7 +19,8 @@ SERVE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sc
 
 
 def kit(*args, stdin=None, stdout=subprocess.PIPE):
-    return subprocess.run([KIT, *args], stdout=stdout, stderr=subprocess.PIPE, input=stdin)
+    # The time-out turns a kit that waits on a FIFO into a failure instead of a hung suite.
+    return subprocess.run([KIT, *args], stdout=stdout, stderr=subprocess.PIPE, input=stdin, timeout=60)
 
 
 def make_pe(pe32plus=False):
@@ -84,6 +85,13 @@ class KitFixture(unittest.TestCase):
                        check=True, capture_output=True)
         return out
 
+    def fifo(self):
+        """A FIFO that nobody writes: a kit that opened it for reading would wait forever."""
+        path = self.path("fifo")
+        if not os.path.exists(path):
+            os.mkfifo(path)
+        return path
+
     def verifies(self, path):
         r = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, path], capture_output=True, text=True)
         return r.returncode == 0 and "Succeeded" in r.stdout and "invalid PE checksum" not in r.stdout + r.stderr
@@ -99,7 +107,7 @@ class KitTest(KitFixture):
 
     def test_stamp_round_trip_and_layout(self):
         out = self.path("copy.exe")
-        r = kit("stamp", "--in", self.program, "--out", out, "--tag", "V101", "--id", "12345", "--name", "Nord",
+        r = kit("stamp", "--in", self.program, "--out", out, "--tag", "V101", "--id", "12345", "--name", "Nørd Café",
                 "--address", "www.nord.example", "--company", "Nord Ltd", "--image", self.image,
                 "--color", "255,16,0", "--start", "640,480")
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -114,7 +122,8 @@ class KitTest(KitFixture):
         self.assertEqual(data[-(len(image) + 150):-150], image)
         shown = self.show(out)
         self.assertEqual(shown["tag"], "V101_12345")
-        self.assertEqual(shown["name"], "Nord")
+        self.assertEqual(shown["name"], "Nørd Café", "UTF-8 in, Windows-1252 in the stamp, UTF-8 out")
+        self.assertIn(b"N\xf8rd Caf\xe9\0www.nord.example", data)
         self.assertEqual(shown["company"], "Nord Ltd")
         self.assertEqual(shown["color"], "255,16,0")
         self.assertEqual(shown["start"], "640,480")
@@ -191,6 +200,7 @@ class KitTest(KitFixture):
             (program("trailing.exe", signed + b"extra"), "bytes after its certificate table"),
             (program("long.exe", signed, (table_at, table_size + 8)), "does not fit"),
             (program("outside.exe", signed, (len(signed) + 16, 8)), "points outside the file"),
+            (["--in", self.fifo(), "--tag", "V"], "not a regular file"),
         ]
         for args, message in programs:
             r = kit("stamp", "--out", out, *args)
@@ -207,13 +217,16 @@ class KitTest(KitFixture):
             (["--tag", "V", "--company", "c"], "--company needs --address", 2),
             (["--tag", "V", "--bogus"], "unknown option", 2),
             (["--tag"], "needs a value", 2),
+            (["--tag", "V", "--id", ""], "empty value", 2),  # what "$UNSET_VARIABLE" gives
+            (["--tag", "V", "--name", "Жук"], "'Ж' (U+0416) cannot be shown in code page 1252", 1),
+            (["--tag", "V", "--name", "ok", "--address", b"\xffx"], "--address: line 1 is not UTF-8", 1),
         ]
         for args, message, code in cases:
             r = kit("stamp", "--in", self.program, "--out", out, *args)
             self.assertEqual(r.returncode, code, args)
             self.assertIn(message, r.stderr.decode(), args)
             self.assertFalse(os.path.exists(out), args)
-            self.assertEqual([n for n in os.listdir(self.dir) if "tmp" in n], [], args)
+            self.assertEqual([n for n in os.listdir(self.dir) if "loaderkit-" in n], [], args)
 
     def test_existing_stamp_is_refused_unless_replaced(self):
         first = self.path("first.exe")
@@ -257,35 +270,78 @@ class KitTest(KitFixture):
                 r = kit(*args, stdout=full)
                 self.assertEqual(r.returncode, 1, args)
                 self.assertIn(b"cannot write", r.stderr, args)
+        # A reader that went away: the documented exit 1, not death by SIGPIPE (141).
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            r = kit("stamp", "--in", self.program, "--out", "-", "--tag", "V", stdout=writer)
+        finally:
+            os.close(writer)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"cannot write standard output", r.stderr)
 
     def test_site_builds_every_language(self):
         site = self.path("site")
         notice = self.path("notice.txt")
         with open(notice, "wb") as f:
             f.write(b"one\ntwo\r\nthree\n")
+        # Each language's notice in its players' code page, from UTF-8 as editors write it.
+        texts = {"JAP": ("\ufeffようこそ [CASINO_NAME]\n", "cp932"), "GRE": ("Καλώς ήρθατε\n", "cp1253"),
+                 "ARA": ("أهلا بك في [CASINO_NAME]\n", "cp1256"), "FRE": ("Bienvenue à [CASINO_NAME]\n", "cp1252")}
+        own = []
+        for code, (text, _) in texts.items():
+            with open(self.path(code + ".txt"), "w", encoding="utf-8") as f:
+                f.write(text)
+            own += ["--notice-for", "%s=%s" % (code, self.path(code + ".txt"))]
+        big = self.path("big.exe")
+        with open(big, "wb") as f:
+            f.write(make_pe() + b"system libraries" * 100)
         r = kit("site", "--out", site, "--site-url", "http://127.0.0.1:8080/", "--installer", self.program,
-                "--notice", notice)
+                "--notice", notice, *own, "--installer-for", "sys_JAP=" + big)
         self.assertEqual(r.returncode, 0, r.stderr)
         config = open(os.path.join(site, "config.txt"), "rb").read()
         self.assertEqual(kit("unscramble", stdin=config).stdout, b"iFlag=0|sDlurl=http://127.0.0.1:8080/")
-        notice = open(os.path.join(site, "p_Tavmok_sys_JAP.JAP"), "rb").read()
-        self.assertTrue(notice.startswith(b"%d\r\n" % os.path.getsize(self.program)))
-        self.assertTrue(notice.endswith(b"\r\none\r\ntwo\r\nthree\r\n"), notice)
-        self.assertEqual(open(os.path.join(site, "p_Tavmok_reg_DAN.exe"), "rb").read(), open(self.program, "rb").read())
+
+        def page(name):
+            return open(os.path.join(site, name), "rb").read()
+        for code, (text, codepage) in texts.items():
+            self.assertEqual(page("p_Tavmok_reg_%s.%s" % (code, code)),
+                             b"%d\r\n" % os.path.getsize(self.program) + text.lstrip("\ufeff").replace("\n", "\r\n")
+                             .encode(codepage), code)
+        self.assertTrue(page("p_Tavmok_sys_JAP.JAP").startswith(b"%d\r\n" % os.path.getsize(big)), "its own size")
+        self.assertEqual(page("p_Tavmok_sys_JAP.exe"), open(big, "rb").read())
+        self.assertEqual(page("p_Tavmok_reg_JAP.exe"), open(self.program, "rb").read())
+        self.assertEqual(page("p_Tavmok_sys_KOR.KOR"), b"%d\r\none\r\ntwo\r\nthree\r\n" % os.path.getsize(self.program))
+        self.assertEqual(page("p_Tavmok_reg_DAN.exe"), open(self.program, "rb").read())
+        self.assertEqual({os.stat(os.path.join(site, n)).st_ino for n in os.listdir(site)
+                          if n.endswith(".exe") and n != "p_Tavmok_sys_JAP.exe"},
+                         {os.stat(os.path.join(site, "p_Tavmok_reg_DAN.exe")).st_ino}, "one copy on disk")
         self.assertEqual(len(os.listdir(site)), 65)
         # Refused values and a failure half-way leave the site that was there, and nothing beside it.
         with open(os.path.join(self.dir, "other"), "wb") as f:
             f.write(b"operator's own file")
+        for name, content in (("cafe.txt", "Bienvenue\nau café\n".encode()), ("latin1.txt", b"caf\xe9\n"),
+                              ("long.txt", b"a" * (22001 - len(b"%d\r\n" % os.path.getsize(self.program))))):
+            with open(self.path(name), "wb") as f:
+                f.write(content)
         refused = [
             ([site, "http://dl.example/files"], "must end with '/'"),
             ([site, "http://dl.example/a|b/"], "'|'"),
             ([site, "http://dl.example/" + "x" * 2009 + "/"], "longer than the 2027"),
             ([site, "http://dl.example/", "--notice", self.path("missing.txt")], "cannot read"),
             ([self.dir, "http://dl.example/"], "not a site file"),
+            ([site, "http://dl.example/", "--notice-for", "JAP=" + self.path("cafe.txt")],
+             "JAP notice %s: line 2: 'é' (U+00E9) cannot be shown in code page 932" % self.path("cafe.txt")),
+            ([site, "http://dl.example/", "--notice", self.path("latin1.txt")], "line 1 is not UTF-8"),
+            ([site, "http://dl.example/", "--notice", self.path("long.txt")], "over the 22000 that the loader reads"),
+            ([site, "http://dl.example/", "--installer-for", "JAP=" + self.fifo()], "not a regular file"),
+            ([site, "http://dl.example/", "--notice-for", "JPN=" + self.path("cafe.txt")], "LANG=FILE", 2),
+            ([site, "http://dl.example/", "--installer-for", "sys-JAP=" + big], "KEY=FILE", 2),
+            ([site, "http://dl.example/", "--notice", ""], "empty value", 2),
         ]
-        for (target, url, *args), message in refused:
+        for (target, url, *args), message, *code in refused:
             r = kit("site", "--out", target, "--site-url", url, "--installer", self.program, *args)
-            self.assertEqual(r.returncode, 1, args)
+            self.assertEqual(r.returncode, code[0] if code else 1, args)
             self.assertIn(message, r.stderr.decode(), args)
             self.assertEqual(len(os.listdir(site)), 65, args)
             self.assertEqual(sorted(n for n in os.listdir(self.dir) if "site" in n), ["site"], args)
