@@ -24,6 +24,14 @@ WORK = os.path.join(harness.BUILD, "demo")
 KIT = os.path.join(ROOT, "build", "native", "loaderkit")
 NOTICE_TEXT = (b"Welcome to [CASINO_NAME]!\r\nYour casino software is on its way.\r\n"
                b"Visit us at [CASINO_ADDRESS]\r\nFair games, fast payouts.\r\n")
+# The Japanese and Arabic players' own notices, in UTF-8 as the operator's editor writes them;
+# the kit puts each into its players' code page.
+OWN_NOTICES = {
+    "JAP": "[CASINO_NAME] へようこそ！\nカジノソフトウェアをお届けしています。\n"
+           "[CASINO_ADDRESS] でお待ちしています\n公正なゲーム、迅速なお支払い。\n",
+    "ARA": "مرحبا بكم في [CASINO_NAME]!\nبرنامج الكازينو في الطريق إليكم.\n"
+           "زوروا [CASINO_ADDRESS]\nألعاب عادلة ودفع سريع.\n",
+}
 
 
 def shot(robot, name, caption):
@@ -105,22 +113,34 @@ def main():
     notice = os.path.join(WORK, "notice.txt")
     with open(notice, "wb") as f:
         f.write(NOTICE_TEXT)
+    own = []
+    for code, text in OWN_NOTICES.items():
+        path = os.path.join(WORK, "notice-%s.txt" % code)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        own += ["--notice-for", "%s=%s" % (code, path)]
     site_dir = os.path.join(WORK, "site")
     port = free_port()
     base = "http://127.0.0.1:%d/" % port
     subprocess.run([KIT, "site", "--out", site_dir, "--site-url", base, "--installer", installer,
-                    "--notice", notice], check=True)
+                    "--notice", notice, *own], check=True)
     signed, cert = sign()
     server = serve(site_dir, signed, port)
     loader = download_copy(base, cert)
     robot = Robot()
     try:
-        print("1. the language chooser on a Japanese system")
-        p = run_loader(loader, "ja_JP.UTF-8", [])
+        print("1. a Japanese player: the chooser, then the notice in Japanese")
+        p = run_loader(loader, "ja_JP.UTF-8", ["HAND", base + "config.txt"])
         robot.wait(CHOOSER)
         time.sleep(0.5)
         shot(robot, "1-chooser-japanese", CHOOSER)
-        robot.syscmd(CHOOSER, 0xF060)
+        robot.click(CHOOSER, IDOK)
+        robot.wait(WINDOW)
+        robot.wait_text(WINDOW, NOTICE, "Nordlys Casino", 15000)
+        time.sleep(1.2)
+        print("  notice:", robot.text(WINDOW, NOTICE).replace("\r\n", " | "))
+        shot(robot, "1-download-window-japanese", WINDOW)
+        robot.gone(WINDOW, 60000)
         p.wait(30)
 
         print("2. an English player downloads and installs")
@@ -145,13 +165,14 @@ def main():
         record = os.path.join(WORK, "installer-record.txt")
         print("  installer ran:", os.path.exists(record))
 
-        print("3. an Arabic player: the window is mirrored")
-        p = run_loader(loader, "en_US.UTF-8", ["HAND", base + "config.txt"])
+        print("3. an Arabic player on an Arabic system: the window is mirrored, the notice Arabic")
+        p = run_loader(loader, "ar_SA.UTF-8", ["HAND", base + "config.txt"])
         robot.wait(CHOOSER)
         robot.click(CHOOSER, LANG_BUTTON["ARA"])
         robot.click(CHOOSER, IDOK)
         robot.wait(WINDOW)
-        robot.wait_text(WINDOW, NOTICE, "Welcome", 15000)
+        robot.wait_text(WINDOW, NOTICE, "Nordlys Casino", 15000)
+        print("  notice:", robot.text(WINDOW, NOTICE).replace("\r\n", " | "))
         time.sleep(1.2)
         shot(robot, "4-download-window-arabic", WINDOW)
         robot.gone(WINDOW, 60000)

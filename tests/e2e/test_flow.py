@@ -133,6 +133,32 @@ class FlowTest(OldInstallationTest):
         self.assertTrue(os.path.exists(self.old + ".old"))
         self.assertTrue(self.robot.gone(STAND_IN, 20000))
 
+    def test_players_read_their_notice_in_their_own_script(self):
+        # Notice files in UTF-8, as editors write them, each put by the kit into the code page of
+        # its language's systems: players on Japanese, Greek and Arabic systems read the lines
+        # as written, with the casino's name filled in.
+        texts = {"JAP": ("ja_JP.UTF-8", "ようこそ [CASINO_NAME] へ\n最新のソフトウェアをお届けします\n"),
+                 "GRE": ("el_GR.UTF-8", "Καλώς ήρθατε στο [CASINO_NAME]\nΤο λογισμικό έρχεται\n"),
+                 "ARA": ("ar_SA.UTF-8", "مرحبا بكم في [CASINO_NAME]\nالبرنامج في الطريق\n")}
+        site, own = self.file("site"), []
+        for code, (_, text) in texts.items():
+            with open(self.file(code + ".txt"), "w", encoding="utf-8") as f:
+                f.write(text)
+            own += ["--notice-for", "%s=%s" % (code, self.file(code + ".txt"))]
+        subprocess.run([LOADERKIT, "site", "--out", site, "--site-url", self.site.url("/dl/"), "--installer",
+                        FAKE_INSTALLER, *own], check=True, capture_output=True)
+        for code, (lang, text) in texts.items():
+            with self.subTest(code=code):
+                with open(os.path.join(site, "p_Tavmok_reg_%s.%s" % (code, code)), "rb") as f:
+                    self.serve_package(page=f.read(), language=code, installer_mode="slow")
+                proc = self.start_loader(["HAND", self.config()], lang=lang)
+                self.choose()  # the system's language is the one checked
+                shown = text.replace("[CASINO_NAME]", "Halvorn Casino").replace("\n", "\r\n")
+                self.assertEqual(self.robot.wait_text(WINDOW, NOTICE, shown, 15000), shown)
+                self.screenshot("notice-" + code)
+                self.assertTrue(self.robot.gone(WINDOW, 30000))
+                self.assertEqual(self.finish(proc), 0)
+
     def test_bad_notice_pages_show_message_4_and_download_nothing(self):
         pages = {
             "no line feed": b"12345 but no line break",
