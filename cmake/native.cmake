@@ -19,7 +19,8 @@ if(LOADER_SANITIZE)
   target_link_options(loader_core PUBLIC ${SANITIZERS})
 endif()
 
-add_executable(loaderkit kit/main.cpp kit/stamp_command.cpp kit/scramble_command.cpp kit/site_command.cpp kit/download_command.cpp kit/files.cpp kit/text_encoding.cpp)
+add_executable(loaderkit kit/main.cpp kit/stamp_command.cpp kit/scramble_command.cpp kit/site_command.cpp kit/download_command.cpp kit/download_query.cpp kit/files.cpp
+  kit/text_encoding.cpp)
 target_compile_options(loaderkit PRIVATE ${WARNINGS})
 target_link_libraries(loaderkit PRIVATE loader_core)
 

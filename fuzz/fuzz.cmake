@@ -2,7 +2,7 @@
 set(FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -g)
 set(FUZZ_SECONDS 8 CACHE STRING "seconds each fuzz target runs under ctest")
 enable_testing()
-foreach(target fuzz_reply fuzz_stamp fuzz_notice fuzz_command_line fuzz_signed_program)
+foreach(target fuzz_reply fuzz_stamp fuzz_notice fuzz_command_line fuzz_signed_program fuzz_download_query)
   add_executable(${target} ${CMAKE_SOURCE_DIR}/fuzz/${target}.cpp)
   target_compile_options(${target} PRIVATE ${FUZZ_FLAGS})
   target_link_options(${target} PRIVATE ${FUZZ_FLAGS})
@@ -13,3 +13,6 @@ foreach(target fuzz_reply fuzz_stamp fuzz_notice fuzz_command_line fuzz_signed_p
   file(COPY ${seeds} DESTINATION ${corpus})
   add_test(NAME ${target} COMMAND ${target} -max_total_time=${FUZZ_SECONDS} -max_len=4096 -print_final_stats=0 ${corpus})
 endforeach()
+# The endpoint's query reader is the kit's own: it comes from anyone on the web.
+target_sources(fuzz_download_query PRIVATE ${CMAKE_SOURCE_DIR}/kit/download_query.cpp)
+target_include_directories(fuzz_download_query PRIVATE ${CMAKE_SOURCE_DIR}/kit)

@@ -6,6 +6,7 @@
 // variables that it sets), never from the request. An answer is built whole before any byte of
 // it leaves, so a refused or failed request never carries program bytes.
 #include "commands.h"
+#include "download_query.h"
 #include "files.h"
 #include "options.h"
 #include "stamp/signed_program.h"
@@ -37,8 +38,6 @@ const char kHelp[] =
     "over 1 KB; 404 for other paths; 405 for other methods; 500 (and a line on standard error,\n"
     "which the server logs) when the configuration or the program cannot be used.\n";
 
-constexpr std::size_t kMostQueryBytes = 1024;
-constexpr std::size_t kMostTagBytes = 11;
 constexpr std::size_t kIdRandomBytes = 10;  // 80 bits, written as 20 hex digits: the id field's size
 
 struct Answer {
@@ -70,46 +69,6 @@ Answer TextAnswer(int status, const std::string& line) {
 std::string Env(const char* name) {
     const char* v = std::getenv(name);
     return v != nullptr ? v : "";
-}
-
-bool TagCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-}
-
-// The tag from the query, or an empty string with *why set. Nothing is percent-decoded: an
-// escape is not a tag character, so "%00", "%2F" and the like are refused as they stand.
-std::string TagFromQuery(const std::string& query, std::string* why) {
-    if (query.size() > kMostQueryBytes) {
-        *why = "query over 1 KB";
-        return "";
-    }
-    std::string tag;
-    int found = 0;
-    std::size_t at = 0;
-    while (at <= query.size()) {
-        std::size_t end = query.find('&', at);
-        if (end == std::string::npos) end = query.size();
-        std::string pair = query.substr(at, end - at);
-        std::size_t eq = pair.find('=');
-        if (pair.substr(0, eq) == "tag") {
-            ++found;
-            tag = eq == std::string::npos ? "" : pair.substr(eq + 1);
-        }
-        at = end + 1;
-    }
-    if (found == 0) *why = "missing tag";
-    else if (found > 1) *why = "tag given more than once";
-    else if (tag.empty()) *why = "empty tag";
-    else if (tag.size() > kMostTagBytes) *why = "tag over 11 bytes";
-    else {
-        for (char c : tag) {
-            if (!TagCharacter(c)) {
-                *why = "tag may hold letters, digits and '-' only";
-                break;
-            }
-        }
-    }
-    return why->empty() ? tag : "";
 }
 
 bool FreshDownloadId(std::string* id) {
