@@ -28,6 +28,15 @@ std::size_t Utf8Length(const std::string& text, std::size_t at, unsigned* codePo
     return n;
 }
 
+// ASCII is the same in UTF-8 and in every code page here, and needs no conversion (nor the
+// loading of iconv's tables, which a stamp per download would pay every time).
+bool IsAscii(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
 std::size_t LineAt(const std::string& text, std::size_t at) {
     std::size_t line = 1;
     for (std::size_t k = 0; k < at; ++k) line += text[k] == '\n';
@@ -55,6 +64,10 @@ bool Convert(const std::string& in, const std::string& from, const std::string& 
 
 bool FromUtf8(const std::string& utf8, unsigned codePage, std::string& out, std::string& error) {
     std::string text = utf8.compare(0, 3, "\xEF\xBB\xBF") == 0 ? utf8.substr(3) : utf8;
+    if (IsAscii(text)) {
+        out = text;
+        return true;
+    }
     unsigned codePoint = 0;
     for (std::size_t at = 0; at < text.size();) {
         std::size_t n = Utf8Length(text, at, &codePoint);
@@ -79,5 +92,9 @@ bool FromUtf8(const std::string& utf8, unsigned codePage, std::string& out, std:
 }
 
 bool ToUtf8(const std::string& text, unsigned codePage, std::string& out) {
+    if (IsAscii(text)) {
+        out = text;
+        return true;
+    }
     return Convert(text, CodePageName(codePage), "UTF-8", out, nullptr);
 }
