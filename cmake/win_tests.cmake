@@ -67,6 +67,9 @@ string(REPLACE "http://" "https://" BRANDED_PRIMARY "${LOADER_PRIMARY_CONFIG_URL
 add_loader_win(loader_win_branded ${CMAKE_BINARY_DIR}/generated/branded_config.cpp "${BRANDED_PRIMARY}"
                "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${TEST_PUBLISHER}")
 add_loader(loader_branded loader_win_branded)
+add_test(NAME loader_branded_exe_check
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_branded> ${CMAKE_OBJDUMP}
+          "${TEST_PUBLISHER}")
 
 # The native loaderkit stamps the loader copies of the end-to-end tests.
 set(LOADERKIT ${CMAKE_SOURCE_DIR}/build/native/loaderkit CACHE FILEPATH "native loaderkit for the end-to-end tests")
