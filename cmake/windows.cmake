@@ -1,7 +1,7 @@
 # Windows builds: the loader itself, and (win64) the Win32 tests that run under Wine.
 # No -fdata-sections: with it MinGW's GCC puts zero-filled buffers in .data$ sections, which take
 # their size in the file, instead of in .bss. No unwinding tables: nothing throws.
-set(SIZE_FLAGS -Oz -malign-data=abi -ffunction-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+set(SIZE_FLAGS -Oz -malign-data=abi -ffunction-sections -fno-jump-tables -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
                -fno-threadsafe-statics -fno-ident)
 # Windows itself keeps the stack at 4-byte alignment on x86; nothing here needs more.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)

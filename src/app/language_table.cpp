@@ -14,17 +14,21 @@ const char kCaptionHebrew[] = "\xF2\xE1\xF8\xE9\xFA";
 const char kCaptionArabic[] = "\xDA\xD1\xC8\xED";
 const char kCaptionDanish[] = "Dansk";
 
+// Each language's own name, where the template's caption is not already it.
+const char* const kNativeCaptions[kLanguageCount] = {
+    kCaptionChineseTraditional, nullptr, nullptr, nullptr, nullptr, nullptr, kCaptionJapanese, kCaptionKorean,
+    nullptr, nullptr, nullptr, kCaptionGreek, kCaptionChineseSimplified, kCaptionHebrew, kCaptionArabic, kCaptionDanish,
+};
+
+// A system's primary language and the index of its button.
 struct PrimaryRow {
     unsigned char primary;
     unsigned char index;
-    const char* caption;
 };
 
 const PrimaryRow kPrimaryRows[] = {
-    {7, 1, nullptr},  {9, 2, nullptr},  {10, 3, nullptr}, {12, 4, nullptr},
-    {16, 5, nullptr}, {17, 6, kCaptionJapanese}, {18, 7, kCaptionKorean},
-    {19, 8, nullptr}, {22, 9, nullptr}, {29, 10, nullptr}, {8, 11, kCaptionGreek},
-    {13, 13, kCaptionHebrew}, {1, 14, kCaptionArabic}, {6, 15, kCaptionDanish},
+    {7, 1}, {9, 2}, {10, 3}, {12, 4}, {16, 5}, {17, 6}, {18, 7},
+    {19, 8}, {22, 9}, {29, 10}, {8, 11}, {13, 13}, {1, 14}, {6, 15},
 };
 }  // namespace
 
@@ -32,8 +36,8 @@ LanguagePick PickLanguageForSystem(unsigned short langid) {
     unsigned primary = langid & 0x3FFu;
     unsigned sub = static_cast<unsigned>(langid) >> 10;
     if (primary == 4) {
-        if (sub == 1) return {0, kCaptionChineseTraditional};
-        if (sub == 2) return {12, kCaptionChineseSimplified};
+        if (sub == 1) return {0, kNativeCaptions[0]};
+        if (sub == 2) return {12, kNativeCaptions[12]};
         // Hong Kong, Singapore and Macao use the traditional or simplified script, but the
         // button texts are in code pages 950 and 936 that those systems may not use: pre-select
         // by script and keep the template caption.
@@ -42,7 +46,7 @@ LanguagePick PickLanguageForSystem(unsigned short langid) {
         return {-1, nullptr};
     }
     for (const PrimaryRow& row : kPrimaryRows) {
-        if (row.primary == primary) return {row.index, row.caption};
+        if (row.primary == primary) return {row.index, kNativeCaptions[row.index]};
     }
     return {kEnglishIndex, nullptr};
 }

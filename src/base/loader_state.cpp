@@ -1,6 +1,8 @@
 // Portable definitions of the shared state and the two bounded text helpers everyone uses.
 #include "base/loader_state.h"
 
+#include "base/languages.h"
+
 #include <cstring>
 
 const char kProductName[] = LOADER_PRODUCT_NAME;
@@ -26,7 +28,7 @@ void ResetLoaderState() {
     CopyText(CasinoName, kCasinoTextSize, kProductName);
     CopyText(CasinoAddress, kCasinoTextSize, kDefaultCasinoAddress);
     CasinoCompany[0] = 0;
-    LanguageCode = "ENG";  // the language table's English code
+    LanguageCode = Languages[kEnglishIndex].code;
     SelectedLanguageIndex = -1;
 }
 

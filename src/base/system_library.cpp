@@ -15,7 +15,7 @@ bool SearchNarrowed;
 
 void NarrowLibrarySearch() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    FARPROC found = GetProcAddress(GetModuleHandleA("kernel32"), "SetDefaultDllDirectories");
     SetDefaultDllDirectoriesFn narrow = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(found));
     if (narrow != nullptr && narrow(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         SearchNarrowed = true;

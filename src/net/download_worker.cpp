@@ -113,8 +113,9 @@ wchar_t InstallerPath[kInstallerPathSize];
 HANDLE InstallerFile;
 
 bool FixInstallerPath() {
-    static const wchar_t kName[] = L"\\cinstall.exe";
-    constexpr DWORD kNameLength = sizeof kName / sizeof kName[0] - 1;
+    // ASCII, widened as it is appended: half the bytes of a wide literal in the program.
+    static const char kName[] = "\\cinstall.exe";
+    constexpr DWORD kNameLength = sizeof kName - 1;
     InstallerPath[0] = 0;
     DWORD n = GetCurrentDirectoryW(kInstallerPathSize, InstallerPath);
     if (n == 0 || n + kNameLength >= kInstallerPathSize) {
@@ -122,8 +123,8 @@ bool FixInstallerPath() {
         return false;
     }
     // A drive root already ends with its separator.
-    const wchar_t* name = InstallerPath[n - 1] == L'\\' ? kName + 1 : kName;
-    lstrcatW(InstallerPath, name);
+    const char* name = InstallerPath[n - 1] == L'\\' ? kName + 1 : kName;
+    do InstallerPath[n++] = static_cast<unsigned char>(*name); while (*name++ != 0);
     return true;
 }
 

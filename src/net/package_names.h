@@ -3,10 +3,11 @@
 #pragma once
 #include <cstddef>
 
+// Names held in place and versions in bytes: the table costs the program no pointers.
 struct RequiredLibrary {
-    const char* file;
-    int minMajor;
-    int minMinor;
+    char file[13];
+    unsigned char minMajor;
+    unsigned char minMinor;
 };
 
 constexpr int kRequiredLibraryCount = 5;

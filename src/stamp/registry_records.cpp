@@ -18,8 +18,8 @@ void LoadNameOverrides() {
     char address[kCasinoTextSize];
     std::memset(name, 0, sizeof name);
     std::memset(address, 0, sizeof address);
-    if (key.QueryString(name, sizeof name, "Surname") && name[0] != 0) CopyText(CasinoName, kCasinoTextSize, name);
-    if (key.QueryString(address, sizeof address, "URL") && address[0] != 0)
+    if (key.QueryString(name, sizeof name, kSurnameValue) && name[0] != 0) CopyText(CasinoName, kCasinoTextSize, name);
+    if (key.QueryString(address, sizeof address, kUrlValue) && address[0] != 0)
         CopyText(CasinoAddress, kCasinoTextSize, address);
     key.Close();
 }

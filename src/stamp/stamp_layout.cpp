@@ -107,7 +107,8 @@ bool IsPlainFileNameTag(const char* tag) {
     // "CON.img" and its kin name devices, not files, whatever the folder; Windows drops the
     // spaces before the extension ("CON .img"), and counts the superscript digits of its
     // Western code page (0xB9, 0xB2, 0xB3) as COM and LPT numbers too.
-    std::size_t stem = std::strcspn(tag, ".");
+    std::size_t stem = 0;
+    while (tag[stem] != 0 && tag[stem] != '.') ++stem;
     while (stem > 0 && tag[stem - 1] == ' ') --stem;
     if (stem != 3 && stem != 4) return true;
     unsigned char digit = static_cast<unsigned char>(tag[3]);

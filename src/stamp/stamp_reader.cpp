@@ -17,6 +17,8 @@
 #include <cstring>
 
 const char MiscKey[] = "SOFTWARE\\Halvorn Casino\\Halvorn Casino\\Misc";
+const char kSurnameValue[] = "Surname";
+const char kUrlValue[] = "URL";
 
 namespace {
 constexpr DWORD kModuleNameSize = 1024;
@@ -54,11 +56,11 @@ void ApplyNames(const unsigned char* area) {
     NamesSplit split = SplitNamesArea(area);
     char text[kCasinoTextSize];
     CopySpan(text, sizeof text, area, split.name);
-    StoreMiscValue(text, "Surname");
+    StoreMiscValue(text, kSurnameValue);
     CopyText(CasinoName, kCasinoTextSize, text);
     if (!split.address.present) return;
     CopySpan(text, sizeof text, area, split.address);
-    StoreMiscValue(text, "URL");
+    StoreMiscValue(text, kUrlValue);
     CopyText(CasinoAddress, kCasinoTextSize, text);
     if (!split.company.present) return;
     CopySpan(CasinoCompany, kCasinoTextSize, area, split.company);

@@ -22,3 +22,6 @@ int ReadDistributionStamp(char* tag, BrandingRecord* branding);
 int ReadDistributionStampFrom(const wchar_t* fileName, char* tag, BrandingRecord* branding);
 
 extern const char MiscKey[];
+// The value names of the casino's name and address under MiscKey.
+extern const char kSurnameValue[];
+extern const char kUrlValue[];

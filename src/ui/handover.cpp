@@ -43,9 +43,9 @@ void RetireOldInstallation() {
         std::size_t length = folder != nullptr ? static_cast<std::size_t>(lstrlenW(folder)) : 0;
         if (folder != nullptr && length < kNewNameBufferSize) {
             wchar_t newName[kNewNameBufferSize];
-            lstrcpyW(newName, folder);
+            lstrcpynW(newName, folder, kNewNameBufferSize);
             for (int attempt = 0; attempt < kRetireAttempts && length + 4 < kNewNameBufferSize; ++attempt) {
-                lstrcpyW(newName + length, L".old");
+                lstrcpynW(newName + length, L".old", 5);
                 length += 4;
                 if (MoveFileW(folder, newName)) break;
             }
@@ -65,7 +65,10 @@ bool VerifiedInstaller() {
     std::free(publisher);
     if (!ok) {
         ReleaseInstallerFile();
-        DeleteFileW(InstallerPath);
+        // Deleted when this handle closes; through the open that the program already uses.
+        HANDLE doomed = CreateFileW(InstallerPath, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (doomed != INVALID_HANDLE_VALUE) CloseHandle(doomed);
     }
     return ok;
 }
@@ -93,7 +96,9 @@ DWORD StartDirectly(HANDLE* process) {
     wchar_t commandLine[kInstallerPathSize + 2];
     commandLine[0] = L'"';
     lstrcpynW(commandLine + 1, InstallerPath, kInstallerPathSize);
-    lstrcatW(commandLine, L"\"");
+    int end = 1 + lstrlenW(commandLine + 1);
+    commandLine[end] = L'"';
+    commandLine[end + 1] = 0;
     STARTUPINFOW startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;

@@ -64,11 +64,13 @@ bool InstallerFromPublisher(HANDLE file, const wchar_t* path, const char* publis
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &fileInfo;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    // A constant, so that it lives with the read-only data (a local copy costs a data section).
+    static const GUID kAction = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    GUID* action = const_cast<GUID*>(&kAction);  // WinVerifyTrust only reads it
     HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
-    bool trusted = trust.WinVerifyTrust(noUser, &action, &data) == ERROR_SUCCESS;
+    bool trusted = trust.WinVerifyTrust(noUser, action, &data) == ERROR_SUCCESS;
     bool fromPublisher = trusted && SignerNameIs(trust, certificates, data.hWVTStateData, publisher);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
-    trust.WinVerifyTrust(noUser, &action, &data);
+    trust.WinVerifyTrust(noUser, action, &data);
     return fromPublisher;
 }

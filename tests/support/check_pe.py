@@ -2,7 +2,7 @@
 """Checks a built loader.exe: PE32 or PE32+, GUI subsystem, only KnownDLLs imported (any other
 DLL Windows would look for in the program's own folder first, where a planted one would load),
 the dialog, string and icon resources present, the exploit mitigations kept (DYNAMIC_BASE and
-NX_COMPAT with base relocations), and the shipping PE32 build at or under 25 KB.
+NX_COMPAT with base relocations), and the shipping PE32 build at or under 24 KB.
 A build with a publisher check may take 2 KB more; others may not.
 usage: check_pe.py loader.exe OBJDUMP [PUBLISHER]"""
 import re
@@ -12,9 +12,7 @@ import sys
 
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll"}
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON = 3, 5, 6, 14
-# 24,064 bytes until the system libraries moved out of the import table: loading them from the
-# system folder, the start through the shell and the wait for the installer took 1,536 more.
-MAX_PE32_BYTES = 25 * 1024
+MAX_PE32_BYTES = 24 * 1024
 DYNAMIC_BASE, NX_COMPAT, RELOCS_STRIPPED = 0x40, 0x100, 0x1
 
 
