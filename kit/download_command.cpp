@@ -22,17 +22,18 @@
 
 namespace {
 const char kHelp[] =
-    "usage: loaderkit download\n"
+    "usage: loaderkit download [--help]\n"
     "\n"
     "The download endpoint, run by a web server as a CGI program (for example nginx through\n"
     "fcgiwrap); loaderkit run without arguments under CGI (GATEWAY_INTERFACE set) does the same.\n"
     "GET or HEAD /download?tag=TAG answers the program stamped with TAG (1 to 11 letters, digits\n"
     "or '-') and a fresh download id, which the X-Download-Id header repeats. Configuration, from\n"
     "the server's environment:\n"
-    "  LOADERKIT_PROGRAM    the signed program to stamp (required, a regular file)\n"
+    "  LOADERKIT_PROGRAM    the signed program to stamp (required, a regular file of at most\n"
+    "                       64 MiB)\n"
     "  LOADERKIT_NAME       casino name, LOADERKIT_ADDRESS its web address (needs NAME),\n"
     "  LOADERKIT_COMPANY    company name (needs ADDRESS)\n"
-    "  LOADERKIT_IMAGE      branding image file\n"
+    "  LOADERKIT_IMAGE      branding image file, at most 16 MiB\n"
     "  LOADERKIT_FILE_NAME  the download's file name without .exe (default: the program's)\n"
     "Answers: 200 with the copy; 400 for a missing, empty, repeated or malformed tag or a query\n"
     "over 1 KB; 404 for other paths; 405 for other methods; 500 (and a line on standard error,\n"

@@ -13,9 +13,9 @@ const char kHelp[] =
     "       loaderkit unscramble [--text TEXT | --in FILE] [--out FILE]\n"
     "\n"
     "scramble turns a reply such as 'iFlag=0|sDlurl=http://dl.example/' into the bytes the\n"
-    "configuration server sends; unscramble does the loader's part. Input is TEXT, FILE or\n"
-    "standard input ('-'); output goes to FILE or standard output ('-'). NUL bytes cannot be\n"
-    "scrambled; empty input gives empty output.\n";
+    "configuration server sends; unscramble does the loader's part. Input is TEXT, FILE (a\n"
+    "regular file) or standard input ('-'), at most 1 MiB; output goes to FILE or standard\n"
+    "output ('-'). NUL bytes cannot be scrambled; empty input gives empty output.\n";
 }
 
 int ScrambleCommand(int argc, char** argv, bool unscramble) {

@@ -244,7 +244,7 @@ class KitTest(KitFixture):
         self.assertEqual(self.show(second)["ccni"], "no")
 
     def test_help_for_every_command(self):
-        for command in ("stamp", "scramble", "unscramble", "site"):
+        for command in ("stamp", "scramble", "unscramble", "site", "download"):
             r = kit(command, "--help")
             self.assertEqual(r.returncode, 0, command)
             self.assertIn(b"loaderkit " + command.encode() + b" ", r.stdout)
