@@ -386,9 +386,14 @@ class EndpointTest(KitFixture):
         self.conf = os.path.join(os.path.dirname(SERVE), "..", "build", "serve", str(self.port))
 
     def tearDown(self):
+        # SIGTERM, which serve.sh passes on to nginx and fcgiwrap; a SIGKILL would orphan them.
         if self.server.poll() is None:
-            self.server.kill()
-            self.server.wait()
+            self.server.terminate()
+            try:
+                self.server.wait(20)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+                self.server.wait()
         self.server.stdout.close()
         super().tearDown()
 
