@@ -20,7 +20,7 @@ if(LOADER_SANITIZE)
 endif()
 
 add_executable(loaderkit kit/main.cpp kit/stamp_command.cpp kit/scramble_command.cpp kit/site_command.cpp kit/download_command.cpp kit/download_query.cpp kit/files.cpp
-  kit/text_encoding.cpp)
+  kit/stamping.cpp kit/text_encoding.cpp)
 target_compile_options(loaderkit PRIVATE ${WARNINGS})
 target_link_libraries(loaderkit PRIVATE loader_core)
 

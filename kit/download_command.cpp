@@ -9,8 +9,7 @@
 #include "download_query.h"
 #include "files.h"
 #include "options.h"
-#include "stamp/signed_program.h"
-#include "stamp/stamp_writer.h"
+#include "stamping.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -129,17 +128,14 @@ Answer StampedCopy(const std::string& tag, std::string* logLine) {
         f.hasBranding = true;
         ReadRegularFile(image, kMostImageBytes, f.image, error);
     }
+    static const char* const kLabels[3] = {"LOADERKIT_NAME", "LOADERKIT_ADDRESS", "LOADERKIT_COMPANY"};
+    if (error.empty()) EncodeStampNames(f, kLabels, error);
+    if (error.empty() && !FreshDownloadId(&f.downloadId)) error = std::string("no random id: ") + std::strerror(errno);
     std::vector<unsigned char> copy;
     if (error.empty() && ReadRegularFile(program, kMostProgramBytes, copy, error)) {
-        SignatureLayout layout;
-        std::string why = ReadSignatureLayout(copy, layout);
-        if (why.empty() && ViewStamp(copy).stampSize > 0) why = "it already carries a stamp";
+        std::string why = StampProgram(copy, f, false);
         if (!why.empty()) error = program + ": " + why;
     }
-    if (error.empty() && !FreshDownloadId(&f.downloadId)) error = std::string("no random id: ") + std::strerror(errno);
-    std::vector<unsigned char> stamp;
-    if (error.empty()) error = BuildStamp(f, stamp);
-    if (error.empty()) error = PlaceStamp(copy, stamp);
     if (!error.empty()) {
         *logLine = error;
         return TextAnswer(500, "the download cannot be served now");

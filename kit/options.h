@@ -14,6 +14,11 @@ struct Options {
     bool Has(const std::string& name) const {
         return values.count(name) || flags.count(name) || repeated.count(name);
     }
+    // Every value of a repeatable option, in the order given.
+    std::vector<std::string> All(const std::string& name) const {
+        auto it = repeated.find(name);
+        return it == repeated.end() ? std::vector<std::string>() : it->second;
+    }
     std::string Get(const std::string& name) const {
         auto it = values.find(name);
         return it == values.end() ? std::string() : it->second;

@@ -166,13 +166,13 @@ int Build(const Options& o, const std::string& temp) {
     std::map<std::string, std::string> noticeFor;
     if (o.Has("--notice")) noticeFor[""] = o.Get("--notice");
     std::string key, file;
-    for (const std::string& a : o.repeated.count("--installer-for") ? o.repeated.at("--installer-for") : std::vector<std::string>{}) {
+    for (const std::string& a : o.All("--installer-for")) {
         if (!SplitAssignment(a, &key, &file) || !IsInstallerKey(key))
             return KitError("site", "--installer-for takes KEY=FILE with KEY a language, reg, sys, reg_LANG or sys_LANG: '" + a + "'", 2);
         if (installerFor.count(key)) return KitError("site", "--installer-for " + key + " given twice", 2);
         installerFor[key] = file;
     }
-    for (const std::string& a : o.repeated.count("--notice-for") ? o.repeated.at("--notice-for") : std::vector<std::string>{}) {
+    for (const std::string& a : o.All("--notice-for")) {
         if (!SplitAssignment(a, &key, &file) || FindLanguage(key.c_str()) < 0)
             return KitError("site", "--notice-for takes LANG=FILE with LANG one of the sixteen language codes: '" + a + "'", 2);
         if (noticeFor.count(key)) return KitError("site", "--notice-for " + key + " given twice", 2);

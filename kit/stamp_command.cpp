@@ -4,6 +4,7 @@
 #include "options.h"
 #include "stamp/signed_program.h"
 #include "stamp/stamp_writer.h"
+#include "stamping.h"
 #include "text_encoding.h"
 
 #include <cstdio>
@@ -41,8 +42,6 @@ const char kHelp[] =
     "Nothing is written when a value does not fit; the exit code is then 1 (2 for usage errors,\n"
     "an empty value among them).\n";
 
-// The names are stored in the code page that the loader shows and stores them in.
-constexpr unsigned kNamesCodePage = 1252;
 
 bool ParsePair(const std::string& text, unsigned max, int count, unsigned* out) {
     std::size_t at = 0;
@@ -59,21 +58,6 @@ bool ParsePair(const std::string& text, unsigned max, int count, unsigned* out) 
         }
     }
     return true;
-}
-
-// Control characters and backslashes escaped; bytes above 127 too, unless the text is UTF-8.
-std::string Printable(const std::string& s, bool utf8 = false) {
-    std::string out;
-    char hex[8];
-    for (unsigned char c : s) {
-        if ((c >= 32 && c < 127 && c != '\\') || (utf8 && c >= 128)) {
-            out += static_cast<char>(c);
-        } else {
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
 }
 
 std::string ShownName(const std::string& stored) {
@@ -141,12 +125,12 @@ int StampCommand(int argc, char** argv) {
     f.versionTag = o.Get("--tag");
     f.downloadId = o.Get("--id");
     f.hasNames = o.Has("--name");
+    f.name = o.Get("--name");
+    f.address = o.Get("--address");
+    f.company = o.Get("--company");
     std::string error;
-    for (auto field : {std::make_pair("--name", &f.name), std::make_pair("--address", &f.address),
-                       std::make_pair("--company", &f.company)}) {
-        if (o.Has(field.first) && !FromUtf8(o.Get(field.first), kNamesCodePage, *field.second, error))
-            return KitError("stamp", std::string(field.first) + ": " + error);
-    }
+    static const char* const kLabels[3] = {"--name", "--address", "--company"};
+    if (!EncodeStampNames(f, kLabels, error)) return KitError("stamp", error);
     if (o.Has("--image")) {
         f.hasBranding = true;
         if (!ReadInput(o.Get("--image"), kMostImageBytes, f.image, error)) return KitError("stamp", error);
@@ -165,21 +149,8 @@ int StampCommand(int argc, char** argv) {
     std::string in = o.Get("--in");
     std::vector<unsigned char> program;
     if (!ReadInput(in, kMostProgramBytes, program, error)) return KitError("stamp", error);
-    SignatureLayout layout;
-    std::string why = ReadSignatureLayout(program, layout);
+    std::string why = StampProgram(program, f, o.Has("--replace"));
     if (!why.empty()) return KitError("stamp", in + ": " + why);
-    StampView existing = ViewStamp(program);
-    if (existing.stampSize > 0) {
-        if (!o.Has("--replace"))
-            return KitError("stamp", in + " already carries a stamp (tag '" + Printable(existing.tag) +
-                        "'); use --replace to remove it first");
-        why = RemoveStamp(program, existing.stampSize);
-        if (!why.empty()) return KitError("stamp", in + ": " + why);
-    }
-    std::vector<unsigned char> stamp;
-    why = BuildStamp(f, stamp);
-    if (why.empty()) why = PlaceStamp(program, stamp);
-    if (!why.empty()) return KitError("stamp", why);
     struct stat st{};
     bool executable = in != "-" && stat(in.c_str(), &st) == 0 && (st.st_mode & S_IXUSR);
     if (!WriteOutput(o.Get("--out"), program, executable, error)) return KitError("stamp", error);

@@ -45,9 +45,8 @@ if [ -z "${LOADERKIT:-}" ] && [ ! -x "$kit" ]; then
   (cd "$root" && cmake --preset kit >/dev/null && cmake --build --preset kit >/dev/null)
 fi
 [ -x "$kit" ] || fail "no loaderkit at $kit"
-absolute() { (cd "$(dirname "$1")" && echo "$(pwd)/$(basename "$1")"); }
-kit=$(absolute "$kit") program=$(absolute "$program") site=$(cd "$site" && pwd)
-[ -z "$image" ] || image=$(absolute "$image")
+kit=$(realpath "$kit") program=$(realpath "$program") site=$(realpath "$site")
+[ -z "$image" ] || image=$(realpath "$image")
 
 conf=$root/build/serve/$port
 rm -rf "$conf"

@@ -380,7 +380,7 @@ class EndpointTest(KitFixture):
         self.port = free_port()
         self.server = subprocess.Popen(
             ["bash", SERVE, "--site", self.path("site"), "--program", self.signed_program, "--port", str(self.port),
-             "--name", "Nordlys Casino", "--address", "www.nordlys.example", "--file-name", "nordlys-setup"],
+             "--name", "Nordlys Café", "--address", "www.nordlys.example", "--file-name", "nordlys-setup"],
             env=dict(os.environ, LOADERKIT=KIT), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.assertIn(b"serve: http://127.0.0.1:%d/" % self.port, self.server.stdout.readline())
         self.conf = os.path.join(os.path.dirname(SERVE), "..", "build", "serve", str(self.port))
@@ -436,7 +436,8 @@ class EndpointTest(KitFixture):
         for tag, (_, headers, body) in list(zip(tags, answers))[::57]:
             shown = show(body, self.dir)
             self.assertEqual((shown["version-tag"], shown["download-id"]), (tag, headers["X-Download-Id"]))
-            self.assertEqual((shown["name"], shown["stamp-in-certificate-table"]), ("Nordlys Casino", "yes"))
+            self.assertEqual((shown["name"], shown["stamp-in-certificate-table"]), ("Nordlys Café", "yes"),
+                             "the endpoint stores names in Windows-1252, as stamp does")
             self.assertTrue(self.verifies(self.path("shown.exe")), tag)
         with open(os.path.join(self.conf, "access.log")) as log:
             self.assertIn("download_id=" + ids[0], log.read())
