@@ -28,17 +28,31 @@ bool ReadInput(const std::string& path, std::size_t most, std::vector<unsigned c
     return true;
 }
 
-bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error) {
+namespace {
+// Opens a regular file for reading, or says why not. Non-blocking, so that a FIFO or a device is
+// refused at once instead of being waited on.
+int OpenRegularFile(const std::string& path, struct stat* st, std::string& error) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st{};
-    if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd < 0 || fstat(fd, st) != 0) {
         error = "cannot read " + path + ": " + std::strerror(errno);
         if (fd >= 0) close(fd);
-        return false;
+        return -1;
     }
-    if (!S_ISREG(st.st_mode) || static_cast<unsigned long long>(st.st_size) > most) {
-        error = path + (S_ISREG(st.st_mode) ? " is larger than " + std::to_string(most) + " bytes"
-                                            : std::string(" is not a regular file"));
+    if (!S_ISREG(st->st_mode)) {
+        error = path + " is not a regular file";
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+}  // namespace
+
+bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error) {
+    struct stat st{};
+    int fd = OpenRegularFile(path, &st, error);
+    if (fd < 0) return false;
+    if (static_cast<unsigned long long>(st.st_size) > most) {
+        error = path + " is larger than " + std::to_string(most) + " bytes";
         close(fd);
         return false;
     }
@@ -105,19 +119,9 @@ FileSource::~FileSource() {
 }
 
 bool FileSource::Open(const std::string& path, std::string& error) {
-    // Non-blocking, so that opening a FIFO or a device cannot hang before it is refused.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
     struct stat st{};
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        if (fd >= 0) close(fd);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = path + " is not a regular file";
-        close(fd);
-        return false;
-    }
+    int fd = OpenRegularFile(path, &st, error);
+    if (fd < 0) return false;
     file_ = fdopen(fd, "rb");
     if (file_ == nullptr) {
         error = "cannot read " + path + ": " + std::strerror(errno);

@@ -16,14 +16,14 @@
 namespace {
 constexpr unsigned kChunkSize = 4096;
 
-// Sleep(1) waits for the next scheduler tick, 15.6 ms by default; one millisecond resolution
-// for the worker's lifetime keeps the pause between chunks near 1 ms.
-// Without winmm the pauses run at the default resolution: slower, never failed.
 struct WinMmCalls {
     decltype(&::timeBeginPeriod) timeBeginPeriod;
     decltype(&::timeEndPeriod) timeEndPeriod;
 };
 
+// Sleep(1) waits for the next scheduler tick, 15.6 ms by default; one millisecond resolution
+// for the worker's lifetime keeps the pause between chunks near 1 ms. Without winmm the pauses
+// run at the default resolution: slower, never failed.
 class TimerResolution {
 public:
     TimerResolution() {
