@@ -4,6 +4,7 @@
 // (1 ms each). --smoke downloads a small body and measures 64 pauses, for the test command.
 #include "base/loader_state.h"
 #include "net/download_worker.h"
+#include "net/internet_handle.h"
 #include "res/resource_ids.h"
 
 #include <windows.h>
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
     double pauseSeconds =
         static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart) / pauses;
     HWND sink = CreateWindowA("STATIC", "bench", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    // As in the loader, where discovery has loaded WinInet on this thread before any worker runs.
+    if (WinInet() == nullptr) return 1;
     QueryPerformanceCounter(&start);
     StartDownloadWorker(sink);
     long chunks = 0;
