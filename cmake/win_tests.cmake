@@ -48,7 +48,7 @@ add_executable(win_tests
   tests/win/stamp_reader_test.cpp
   tests/win/download_window_test.cpp
   src/res/loader.rc)
-target_include_directories(win_tests PRIVATE src/res)
+target_include_directories(win_tests PRIVATE src/res ${CMAKE_BINARY_DIR}/generated/loader)
 target_link_libraries(win_tests PRIVATE loader_win gtest)
 target_link_options(win_tests PRIVATE -static)
 add_dependencies(win_tests ${VERSION_DLLS} ${PLANTED_DLLS} loader fake_installer robot)
@@ -66,10 +66,12 @@ set(TEST_PUBLISHER "Halvorn Test Publisher")
 string(REPLACE "http://" "https://" BRANDED_PRIMARY "${LOADER_PRIMARY_CONFIG_URL}")
 add_loader_win(loader_win_branded ${CMAKE_BINARY_DIR}/generated/branded_config.cpp "${BRANDED_PRIMARY}"
                "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${TEST_PUBLISHER}")
-add_loader(loader_branded loader_win_branded)
+# Its file properties name the operator's company, as LOADER_COMPANY_NAME would set them.
+set(TEST_COMPANY "Nordlys Gaming Ltd")
+add_loader(loader_branded loader_win_branded "${TEST_COMPANY}")
 add_test(NAME loader_branded_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_branded> ${CMAKE_OBJDUMP}
-          "${TEST_PUBLISHER}")
+          "${TEST_PUBLISHER}" "${TEST_COMPANY}")
 
 # The native loaderkit stamps the loader copies of the end-to-end tests.
 set(LOADERKIT ${CMAKE_SOURCE_DIR}/build/native/loaderkit CACHE FILEPATH "native loaderkit for the end-to-end tests")

@@ -53,22 +53,41 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 else()
   set(LOADER_ENTRY LoaderEntry)
 endif()
-set_source_files_properties(src/res/loader.rc PROPERTIES OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h")
-function(add_loader name library)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/res/loader.manifest)
+set_source_files_properties(src/res/loader.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/src/res/loader.manifest;${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h")
+# company: the CompanyName of the file's version information (configure has refused quotes and
+# backslashes in it, which the resource script would read as its own syntax).
+function(add_loader name library company)
+  set(LOADER_COMPANY_RC "${company}")
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/version_info.h.in ${CMAKE_BINARY_DIR}/generated/${name}/version_info.h @ONLY)
+  # The manifest without its comments and the white space between elements: the file pays for
+  # every byte of it.
+  file(READ ${CMAKE_SOURCE_DIR}/src/res/loader.manifest manifest)
+  string(REGEX REPLACE "<!--([^-]|-[^-])*-->" "" manifest "${manifest}")
+  string(REGEX REPLACE ">[ \n]+" ">" manifest "${manifest}")
+  file(WRITE ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml.new "${manifest}")
+  file(COPY_FILE ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml.new ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml
+       ONLY_IF_DIFFERENT)
   add_executable(${name} WIN32 src/app/main.cpp src/res/loader.rc)
   target_compile_options(${name} PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
-  target_include_directories(${name} PRIVATE src/res)
+  target_include_directories(${name} PRIVATE src/res ${CMAKE_BINARY_DIR}/generated/${name})
   target_link_libraries(${name} PRIVATE ${library})
   target_link_options(${name} PRIVATE -static -s -nostartfiles -Wl,--entry=${LOADER_ENTRY} -Wl,--gc-sections
                       -Wl,--dynamicbase -Wl,--nxcompat)
   target_link_libraries(${name} PRIVATE msvcrt gcc kernel32)
+  # The 32-bit build ships, and its size is counted: its sections are laid out by hand.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_link_options(${name} PRIVATE -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/loader-i686.ld)
+    set_target_properties(${name} PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/loader-i686.ld)
+  endif()
 endfunction()
-add_loader(loader loader_win)
+add_loader(loader loader_win "${LOADER_COMPANY_NAME}")
 
 enable_testing()
 add_test(NAME loader_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader> ${CMAKE_OBJDUMP}
-          "${LOADER_INSTALLER_PUBLISHER}")
+          "${LOADER_INSTALLER_PUBLISHER}" "${LOADER_COMPANY_NAME}")
 
 # The Win32 and end-to-end suites run wherever Wine can execute this build: always for x86_64,
 # and for i686 only where the test command found a working 32-bit Wine.

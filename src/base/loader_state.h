@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/product_name.h"
+
 constexpr std::size_t kWorkBufferSize = 22000;
 // One byte beyond the 22000 bytes a single read may deliver, so the terminator always fits.
 constexpr std::size_t kReplyBufferSize = 22000 + 1;
@@ -14,9 +16,6 @@ constexpr std::size_t kUrlBufferSize = 2048;
 constexpr std::size_t kSiteOverrideSize = 256;
 constexpr std::size_t kCasinoTextSize = 80;
 
-// The built-in product name, never overridden; a macro too, so that texts built from it are
-// constants.
-#define LOADER_PRODUCT_NAME "Halvorn Casino"
 extern const char kProductName[];        // LOADER_PRODUCT_NAME
 extern const char kDefaultCasinoAddress[];
 

@@ -13,15 +13,23 @@ constexpr int kMostFunctions = 8;
 bool SearchNarrowed;
 }  // namespace
 
+void* KernelFunction(const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), name));
+}
+
+// SetDllDirectoryW too is looked up, not imported: Windows 2000 and XP before SP1 lack it, and
+// would refuse to start a program that imports it.
 void NarrowLibrarySearch() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    FARPROC found = GetProcAddress(GetModuleHandleA("kernel32"), "SetDefaultDllDirectories");
-    SetDefaultDllDirectoriesFn narrow = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(found));
+    typedef BOOL(WINAPI * SetDllDirectoryFn)(const wchar_t*);
+    SetDefaultDllDirectoriesFn narrow =
+        reinterpret_cast<SetDefaultDllDirectoriesFn>(KernelFunction("SetDefaultDllDirectories"));
     if (narrow != nullptr && narrow(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         SearchNarrowed = true;
         return;
     }
-    SetDllDirectoryW(L"");
+    SetDllDirectoryFn leaveCurrentFolder = reinterpret_cast<SetDllDirectoryFn>(KernelFunction("SetDllDirectoryW"));
+    if (leaveCurrentFolder != nullptr) leaveCurrentFolder(L"");
 }
 
 bool LoadSystemFunctions(const char* names, void* functions) {

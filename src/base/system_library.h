@@ -8,6 +8,9 @@
 // folder. The entry point's first act.
 void NarrowLibrarySearch();
 
+// A kernel32 export that some supported Windows versions lack, or null.
+void* KernelFunction(const char* name);
+
 // `names` lists NUL-terminated texts, an empty one last: a library's file name (such as
 // "wininet.dll"), then the exports wanted from it. Loads that library from the system folder
 // and fills `functions`, a struct of exactly that many function pointers in the same order.

@@ -10,9 +10,15 @@ struct WinInetCalls {
     decltype(&::InternetReadFile) InternetReadFile;
     decltype(&::InternetCloseHandle) InternetCloseHandle;
     decltype(&::HttpQueryInfoA) HttpQueryInfoA;
+    decltype(&::InternetQueryOptionA) InternetQueryOptionA;
 };
 // The WinInet calls, or null when the library cannot be had: then no server is reachable.
 const WinInetCalls* WinInet();
+
+// False when url asked for HTTPS and the answer in `page` came over anything else: WinInet
+// follows a redirect from https:// to http:// on its own (silently where the zone setting that
+// warns of it is off, and always under Wine), and such an answer counts as no answer at all.
+bool AnswerKeptHttps(const char* url, HINTERNET page);
 
 class InternetHandle {
 public:

@@ -22,6 +22,8 @@ const char kUrlValue[] = "URL";
 
 namespace {
 constexpr DWORD kModuleNameSize = 1024;
+// Fresh names tried for the image before it is skipped: each taken one is somebody's file.
+constexpr int kFreshNameAttempts = 16;
 
 class DescriptorSource final : public StampSource {
 public:
@@ -81,21 +83,32 @@ bool BuildImagePath(const char* tag, char* path, std::size_t cap) {
 }
 
 // The image counts as written only when every byte reached the file. Anyone may create files in
-// the temp folder, so nothing already there under either name is ever opened: the image goes
-// into "<path>.new", made new here, which then replaces whatever entry has the image's name.
-// A rename replaces a planted link itself, where deleting it first would, under Wine, delete the
-// file that it points to. When anything fails the image is skipped and the tag still stored.
+// the temp folder, so nothing already there under any name is ever opened or counted on: the
+// image goes into a file made new here under a name nobody could have chosen beforehand (a
+// leftover of a crash or a planted file only costs another try), which then replaces whatever
+// entry has the image's name. A rename replaces a planted link itself, where deleting it first
+// would, under Wine, delete the file that it points to. When anything fails the image is
+// skipped and the tag still stored.
 bool WriteBrandingImage(StampSource& source, const BrandingHeader& header, const char* path) {
     if (static_cast<std::int64_t>(header.imageLength) + stamp::kCcniTrailerSize > source.Size()) return false;
     DWORD length = static_cast<DWORD>(header.imageLength);
-    char fresh[sizeof(BrandingRecord::BMPPath) + 4];
+    // The image's name, a dot and up to ten digits.
+    char fresh[sizeof(BrandingRecord::BMPPath) + 12];
     unsigned char* image = static_cast<unsigned char*>(std::malloc(length));
     if (image == nullptr) return false;
     bool written = false;
-    CopyText(fresh, sizeof fresh, path);
-    if (AppendText(fresh, sizeof fresh, ".new") &&
-        ReadBrandingImage(source, header.imageLength, image)) {
-        HANDLE out = CreateFileA(fresh, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (ReadBrandingImage(source, header.imageLength, image)) {
+        HANDLE out = INVALID_HANDLE_VALUE;
+        std::uint32_t unique = GetTickCount() ^ (GetCurrentProcessId() << 16);
+        for (int attempt = 0; attempt < kFreshNameAttempts && out == INVALID_HANDLE_VALUE; ++attempt) {
+            char digits[12];
+            unique = unique * 1103515245u + 12345u;
+            CopyText(fresh, sizeof fresh, path);
+            if (!FormatDecimal(unique, digits, sizeof digits) || !AppendText(fresh, sizeof fresh, ".") ||
+                !AppendText(fresh, sizeof fresh, digits))
+                break;
+            out = CreateFileA(fresh, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
         if (out != INVALID_HANDLE_VALUE) {
             DWORD done = 0;
             written = WriteFile(out, image, length, &done, nullptr) && done == length;

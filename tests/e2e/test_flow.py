@@ -214,13 +214,22 @@ class FlowTest(OldInstallationTest):
                         capture_output=True)
         body = self.serve_package(text=NOTICE_TEXT)
         untrusted.routes = trusted.routes = self.site.routes  # the same pages: only the chain differs
+        # Redirects from the trusted HTTPS server down to the plain one: the configuration, and
+        # the installer of a site whose notice still comes over HTTPS.
+        self.site.add("/cfg-down", status=302, headers={"Location": self.site.url("/cfg")})
+        for name in ("p_Tavmok_reg_ENG", "p_Tavmok_sys_ENG"):
+            self.site.add("/down/%s.ENG" % name, self.site.routes[(None, "/dl/%s.ENG" % name)].body)
+            self.site.add("/down/%s.exe" % name, status=302, headers={"Location": self.site.url("/dl/%s.exe" % name)})
         # what, configuration URL, download site, final message (None: the installer starts)
         cases = [("untrusted configuration server", untrusted.url("/cfg"), self.site.url("/dl/"), 3),
                  ("untrusted download site", self.site.url("/cfg"), untrusted.url("/dl/"), 4),
+                 ("HTTPS configuration redirected to HTTP", trusted.url("/cfg-down"), trusted.url("/dl/"), 3),
+                 ("HTTPS installer redirected to HTTP", trusted.url("/cfg"), trusted.url("/down/"), 5),
                  ("trusted local chain throughout", trusted.url("/cfg"), trusted.url("/dl/"), None)]
         for what, config, download_site, status in cases:
             with self.subTest(what=what):
                 self.site.log.clear()
+                trusted.log.clear()
                 self.site.reply("/cfg", "iFlag=0|sDlurl=" + download_site)
                 proc = self.start_loader(["HAND", config])
                 self.choose()
@@ -234,7 +243,11 @@ class FlowTest(OldInstallationTest):
                 self.final_message(status)
                 self.close_with_ok(proc)
                 self.assertEqual(untrusted.log, [], "nothing was asked of the untrusted server")
-                self.assertEqual(self.requests_for(".exe"), [], "no installer requested")
+                if status == 5:  # the plain answer was asked for, and refused before a byte was kept
+                    self.assertTrue(trusted.log[-1]["path"].endswith("ENG.exe"), trusted.log)
+                    self.assertEqual(os.path.getsize(self.file("cinstall.exe")), 0)
+                else:
+                    self.assertEqual(self.requests_for(".exe"), [], "no installer requested")
 
     def test_hand_option_is_taken_only_with_its_exact_prefix(self):
         for args, asked in ((["hand", "URL"], False), (["HANDURL"], False), (["HAND", "URL"], True)):

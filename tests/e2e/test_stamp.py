@@ -70,10 +70,20 @@ class StampTest(LoaderTest):
         if os.path.lexists(planted):
             os.remove(planted)
         os.symlink(victim, planted)
+        # Beside it, a file under the name an earlier loader wrote the image to first, as a crash
+        # or any user of the temp folder can leave it: it must not keep the image out.
+        leftover = planted + ".new"
+        with open(leftover, "wb") as f:
+            f.write(b"left over")
+        self.addCleanup(os.remove, leftover)
         self.run_copy(exe, wait_for="Welcome to Nordlys Casino\r\nat www.nordlys.example")
         with open(victim, "rb") as f:
             self.assertEqual(f.read(), b"precious", "the planted link was not followed")
         self.assertFalse(os.path.islink(planted))
+        with open(leftover, "rb") as f:
+            self.assertEqual(f.read(), b"left over", "somebody else's file is left alone")
+        self.assertEqual(sorted(n for n in os.listdir(self.temp) if n.startswith("V101_12345.img")),
+                         ["V101_12345.img", "V101_12345.img.new"], "no file of the loader's own is left behind")
         self.assertEqual(self.robot.reg_get(MISC, "Surname"), b"Nordlys Casino")
         self.assertEqual(self.robot.reg_get(MISC, "URL"), b"www.nordlys.example")
         self.assertEqual(self.robot.reg_get(MISC, "CompanyName"), b"Nordlys Gaming Ltd")

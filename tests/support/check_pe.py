@@ -1,18 +1,39 @@
 #!/usr/bin/env python3
 """Checks a built loader.exe: PE32 or PE32+, GUI subsystem, only KnownDLLs imported (any other
 DLL Windows would look for in the program's own folder first, where a planted one would load),
-the dialog, string and icon resources present, the exploit mitigations kept (DYNAMIC_BASE and
-NX_COMPAT with base relocations), and the shipping PE32 build at or under 24 KB.
+and from kernel32 only functions that Windows 2000 and XP before SP1 already had; the dialog,
+string and icon resources, the application manifest (administrator rights, the supported
+systems, DPI awareness, no common-controls 6, one namespace on trustInfo for Windows XP) and the
+version information present; the exploit mitigations kept (DYNAMIC_BASE and NX_COMPAT with base
+relocations), and the shipping PE32 build at or under 26 KB.
 A build with a publisher check may take 2 KB more; others may not.
-usage: check_pe.py loader.exe OBJDUMP [PUBLISHER]"""
+usage: check_pe.py loader.exe OBJDUMP [PUBLISHER [COMPANY]]"""
 import re
 import struct
 import subprocess
 import sys
+import xml.etree.ElementTree as ET
 
-KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll"}
-RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON = 3, 5, 6, 14
-MAX_PE32_BYTES = 24 * 1024
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+# kernel32 functions that Windows 2000 and every XP already export. A function that is not here
+# is looked up at run time, or added once it is known to be that old: an import that the system
+# lacks keeps the whole program from starting.
+OLD_KERNEL32 = set("""CloseHandle CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
+GetCommandLineA GetCommandLineW GetCurrentDirectoryW GetCurrentProcess GetCurrentProcessId
+GetFileInformationByHandle GetLastError GetModuleFileNameW GetModuleHandleA GetProcAddress
+GetSystemDefaultLangID GetSystemDirectoryA GetSystemDirectoryW GetTickCount GetVersion GetWindowsDirectoryA
+LoadLibraryExW MoveFileExA MoveFileW Sleep WriteFile lstrcmpiW lstrcpynW lstrlenW""".split())
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+MAX_PE32_BYTES = 26 * 1024
+ASM_V1, ASM_V3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"
+COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
+WINDOWS_SETTINGS = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"
+SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+VERSION_FIELDS = ("CompanyName", "FileDescription", "FileVersion", "ProductName", "ProductVersion",
+                  "LegalCopyright", "OriginalFilename")
 DYNAMIC_BASE, NX_COMPAT, RELOCS_STRIPPED = 0x40, 0x100, 0x1
 
 
@@ -75,9 +96,99 @@ def resources(data):
     return magic, subsystem, found
 
 
+def manifest_errors(raw):
+    """What keeps the embedded manifest from deciding what it should on Windows."""
+    errors = []
+    try:
+        root = ET.fromstring(raw)
+    except ET.ParseError as e:
+        return ["the manifest does not parse: %s" % e]
+    if root.tag != "{%s}assembly" % ASM_V1 or root.get("manifestVersion") != "1.0":
+        errors.append("the manifest's root is not an asm.v1 assembly of version 1.0")
+    levels = root.findall(".//{%s}requestedExecutionLevel" % ASM_V3)
+    if [(e.get("level"), e.get("uiAccess")) for e in levels] != [("requireAdministrator", "false")]:
+        errors.append("the manifest must request requireAdministrator without uiAccess, once")
+    opening = re.search(rb"<trustInfo[^>]*>", raw)
+    if opening is None or opening.group(0).count(b"xmlns") != 1:
+        errors.append("trustInfo must carry exactly one namespace declaration (Windows XP SP2)")
+    ids = {e.get("Id") for e in root.findall(".//{%s}supportedOS" % COMPATIBILITY)}
+    if ids != SUPPORTED_OS:
+        errors.append("supportedOS ids %s are not Vista, 7, 8, 8.1 and 10/11" % sorted(ids))
+    aware = [e.text for e in root.findall(".//{%s}dpiAware" % WINDOWS_SETTINGS)]
+    if aware != ["true"]:
+        errors.append("the manifest must declare dpiAware true (system-aware), once: %s" % aware)
+    if b"Common-Controls" in raw:
+        errors.append("the dialogs are laid out for the classic controls: no common-controls 6")
+    return errors
+
+
+def version_strings(block):
+    """The fixed file version and the StringFileInfo values of a VS_VERSIONINFO resource."""
+    def node(offset):
+        length, value_length, kind = struct.unpack_from("<HHH", block, offset)
+        end = block.index(b"\0\0", offset + 6)
+        while (end - offset) % 2:
+            end = block.index(b"\0\0", end + 1)
+        key = block[offset + 6:end].decode("utf-16-le")
+        value_at = (end + 2 + 3) & ~3
+        return length, value_length, kind, key, value_at
+
+    length, value_length, _, key, value_at = node(0)
+    if key != "VS_VERSION_INFO":
+        raise ValueError("not a VS_VERSION_INFO block")
+    fixed = struct.unpack_from("<13I", block, value_at)
+    numbers = (fixed[2] >> 16, fixed[2] & 0xFFFF, fixed[3] >> 16, fixed[3] & 0xFFFF)
+    strings = {}
+
+    def walk(offset, end, depth):
+        while offset + 6 <= end:
+            length, value_length, kind, key, value_at = node(offset)
+            if length == 0:
+                break
+            if depth == 2:
+                strings[key] = block[value_at:value_at + 2 * value_length].decode("utf-16-le").rstrip("\0")
+            else:
+                children = value_at + (value_length * (2 if kind == 1 else 1) + 3 & ~3)
+                if key == "StringFileInfo" or depth == 1:
+                    walk(children, offset + length, depth + 1)
+            offset = (offset + length + 3) & ~3
+
+    walk((value_at + value_length + 3) & ~3, length, 0)
+    return numbers, strings
+
+
+def version_errors(block, company):
+    try:
+        numbers, strings = version_strings(block)
+    except (ValueError, struct.error) as e:
+        return ["the version information does not parse: %s" % e]
+    errors = ["version information lacks %s" % f for f in VERSION_FIELDS if not strings.get(f)]
+    if strings.get("OriginalFilename", "loader.exe") != "loader.exe":
+        errors.append("OriginalFilename is %r, not loader.exe" % strings["OriginalFilename"])
+    if company and strings.get("CompanyName") != company:
+        errors.append("CompanyName is %r, not %r" % (strings.get("CompanyName"), company))
+    if strings.get("FileVersion") != "%d.%d.%d.%d" % numbers:
+        errors.append("FileVersion %r differs from the fixed version %s" % (strings.get("FileVersion"), numbers))
+    return errors
+
+
+def kernel32_imports(dump):
+    names, dll = [], None
+    for line in dump.splitlines():
+        m = re.match(r"\s*DLL Name: (\S+)", line)
+        if m:
+            dll = m.group(1).lower()
+            continue
+        m = re.match(r"\s*[0-9a-f]+\s+[0-9]+\s+([A-Za-z_]\w*)\s*$", line)
+        if m and dll == "kernel32.dll":
+            names.append(m.group(1))
+    return names
+
+
 def main():
     exe, objdump = sys.argv[1], sys.argv[2]
     checks_publisher = len(sys.argv) > 3 and bool(sys.argv[3])
+    company = sys.argv[4] if len(sys.argv) > 4 else None
     most = MAX_PE32_BYTES + (2048 if checks_publisher else 0)
     data = open(exe, "rb").read()
     magic, subsystem, found = resources(data)
@@ -89,6 +200,16 @@ def main():
     extra = [d for d in dlls if d not in KNOWN_DLLS]
     if extra:
         errors.append("imports DLLs that are not KnownDLLs: %s" % ", ".join(extra))
+    kernel32 = kernel32_imports(dump)
+    if not kernel32:
+        errors.append("no kernel32 imports found in the dump")
+    newer = sorted(set(kernel32) - OLD_KERNEL32)
+    if newer:
+        errors.append("imports kernel32 functions not known on Windows 2000 and XP before SP1: %s" % ", ".join(newer))
+    manifests = [v for k, v in found.items() if k[0] == RT_MANIFEST and k[1] == 1]
+    errors += manifest_errors(manifests[0]) if len(manifests) == 1 else ["manifest resource 1 missing"]
+    versions = [v for k, v in found.items() if k[0] == RT_VERSION]
+    errors += version_errors(versions[0], company) if len(versions) == 1 else ["version information missing"]
     for name in ("LANGCHOOSER", "MANAGER"):
         entries = [v for k, v in found.items() if k[0] == RT_DIALOG and k[1] == name]
         if not entries:
