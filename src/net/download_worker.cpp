@@ -26,6 +26,11 @@ struct WinMmCalls {
     decltype(&::timeBeginPeriod) timeBeginPeriod;
     decltype(&::timeEndPeriod) timeEndPeriod;
 };
+// Loaded by the thread that starts the worker, so that no library is ever loaded for the first
+// time on the worker's own thread; null members when winmm cannot be had.
+WinMmCalls WinMm;
+// The running or finished worker thread, until EndDownloadWorker has seen it end.
+HANDLE WorkerThread;
 
 // Sleep(1) waits for the next scheduler tick, 15.6 ms by default; one millisecond resolution
 // for the worker's lifetime keeps the pause between chunks near 1 ms. Without winmm the pauses
@@ -44,18 +49,17 @@ public:
         typedef BOOL(WINAPI * SetProcessInformationFn)(HANDLE, int, const void*, DWORD);
         SetProcessInformationFn set =
             reinterpret_cast<SetProcessInformationFn>(KernelFunction("SetProcessInformation"));
-        if (set != nullptr) set(GetCurrentProcess(), kProcessPowerThrottling, &kKeepResolution, sizeof kKeepResolution);
-        active_ = LoadSystemFunctions("winmm.dll\0timeBeginPeriod\0timeEndPeriod\0", &calls_) &&
-                  calls_.timeBeginPeriod(1) == TIMERR_NOERROR;
+        // The current process's pseudo handle, which GetCurrentProcess returns too.
+        if (set != nullptr) set(reinterpret_cast<HANDLE>(-1), kProcessPowerThrottling, &kKeepResolution, sizeof kKeepResolution);
+        active_ = WinMm.timeBeginPeriod != nullptr && WinMm.timeBeginPeriod(1) == TIMERR_NOERROR;
     }
     ~TimerResolution() {
-        if (active_) calls_.timeEndPeriod(1);
+        if (active_) WinMm.timeEndPeriod(1);
     }
     TimerResolution(const TimerResolution&) = delete;
     TimerResolution& operator=(const TimerResolution&) = delete;
 
 private:
-    WinMmCalls calls_;
     bool active_;
 };
 
@@ -160,7 +164,7 @@ void ReleaseInstallerFile() {
     InstallerFile = nullptr;
 }
 
-void __cdecl DownloadWorker(void* window) {
+unsigned __stdcall DownloadWorker(void* window) {
     HWND hwnd = static_cast<HWND>(window);
     int ok = 0;
     if (InstallerPath[0] != 0) {
@@ -179,7 +183,20 @@ void __cdecl DownloadWorker(void* window) {
         }
     }
     PostMessageA(hwnd, WM_DOWNLOAD_DONE, static_cast<WPARAM>(ok), 0);
-    _endthread();
+    return 0;
 }
 
-bool StartDownloadWorker(void* window) { return _beginthread(DownloadWorker, 0, window) != static_cast<uintptr_t>(-1); }
+bool StartDownloadWorker(void* window) {
+    LoadSystemFunctions("winmm.dll\0timeBeginPeriod\0timeEndPeriod\0", &WinMm);
+    WorkerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DownloadWorker, window, 0, nullptr));
+    return WorkerThread != nullptr;
+}
+
+// After its last message the worker only returns, which still runs every library's
+// thread-detach code; the program must not end (and tear those libraries down) meanwhile.
+void EndDownloadWorker() {
+    if (WorkerThread == nullptr) return;
+    WaitForSingleObject(WorkerThread, INFINITE);
+    CloseHandle(WorkerThread);
+    WorkerThread = nullptr;
+}

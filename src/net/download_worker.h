@@ -18,10 +18,14 @@ bool FixInstallerPath();
 // Closes InstallerFile, if held.
 void ReleaseInstallerFile();
 
-// Thread function for _beginthread; the argument is the download window's handle. Writes
+// Thread function for _beginthreadex; the argument is the download window's handle. Writes
 // InstallerPath, posts WM_DOWNLOAD_PROGRESS after every read and WM_DOWNLOAD_DONE (1 success,
 // 0 failure) once at the end; on success InstallerFile holds the file.
-void __cdecl DownloadWorker(void* window);
+unsigned __stdcall DownloadWorker(void* window);
 
-// Starts DownloadWorker on a new thread with the default stack size; false when no thread starts.
+// Loads what the worker calls (winmm) on the calling thread, then starts DownloadWorker on a new
+// thread with the default stack size; false when no thread starts.
 bool StartDownloadWorker(void* window);
+// Once WM_DOWNLOAD_DONE has come: waits until the worker thread has ended and closes it;
+// nothing when no worker was started.
+void EndDownloadWorker();

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <fcntl.h>
+#include <intrin.h>
 #include <io.h>
 
 #include "base/loader_state.h"
@@ -99,7 +100,9 @@ bool WriteBrandingImage(StampSource& source, const BrandingHeader& header, const
     bool written = false;
     if (ReadBrandingImage(source, header.imageLength, image)) {
         HANDLE out = INVALID_HANDLE_VALUE;
-        std::uint32_t unique = GetTickCount() ^ (GetCurrentProcessId() << 16);
+        // The processor's cycle count and this run's stack address: no other program can
+        // know them beforehand.
+        std::uint32_t unique = static_cast<std::uint32_t>(__rdtsc() ^ reinterpret_cast<std::uintptr_t>(&out));
         for (int attempt = 0; attempt < kFreshNameAttempts && out == INVALID_HANDLE_VALUE; ++attempt) {
             char digits[12];
             unique = unique * 1103515245u + 12345u;

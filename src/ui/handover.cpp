@@ -159,6 +159,7 @@ void HandleInputWaitTick(HWND window) {
 }
 
 BOOL HandleDownloadDone(HWND window, WPARAM wParam) {
+    EndDownloadWorker();
     if (NoticeTimerId != 0) KillTimer(window, NoticeTimerId);
     NoticeTimerId = 0;
     if (LOWORD(wParam) != 1) {

@@ -22,7 +22,7 @@ OLD_KERNEL32 = set("""CloseHandle CreateFileA CreateFileW CreateProcessW DeleteF
 GetCommandLineA GetCommandLineW GetCurrentDirectoryW GetCurrentProcess GetCurrentProcessId
 GetFileInformationByHandle GetLastError GetModuleFileNameW GetModuleHandleA GetProcAddress
 GetSystemDefaultLangID GetSystemDirectoryA GetSystemDirectoryW GetTickCount GetVersion GetWindowsDirectoryA
-LoadLibraryExW MoveFileExA MoveFileW Sleep WriteFile lstrcmpiW lstrcpynW lstrlenW""".split())
+LoadLibraryExW MoveFileExA MoveFileW Sleep WaitForSingleObject WriteFile lstrcmpiW lstrcpynW lstrlenW""".split())
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 MAX_PE32_BYTES = 26 * 1024
 ASM_V1, ASM_V3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"

@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
         DispatchMessageA(&m);
     }
     QueryPerformanceCounter(&end);
+    EndDownloadWorker();
     double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
     double bytes = static_cast<double>(ReceivedBytes.load());
     double nominalFloor = chunks * 0.001;

@@ -29,6 +29,7 @@ WorkerRun RunWorker(const std::string& folder, const std::string& siteUrl, const
     MessageSink sink;
     StartDownloadWorker(sink.hwnd());
     run.done = sink.PumpUntil(WM_DOWNLOAD_DONE, 60000);
+    EndDownloadWorker();
     run.messages = sink.messages;
     run.received = ReceivedBytes.load();
     run.held = InstallerFile != nullptr;
