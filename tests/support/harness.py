@@ -141,8 +141,8 @@ class Robot:
     def navy(self, caption, control):
         """Navy pixels of the control on the screen, the most of three looks 30 ms apart: Wine's
         static control fills its background before it copies its bitmap, and the screen may be
-        read in between (seen once under a loaded machine, as a meter of 408 pixels, then 0). A meter
-        that really shrank shows less in every look."""
+        read in between (seen once on a loaded machine: 408 pixels, then 0). A meter that
+        really shrank shows less in every look."""
         looks = []
         for i in range(3):
             if i:
