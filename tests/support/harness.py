@@ -139,16 +139,7 @@ class Robot:
         return tuple(int(v) for v in self.cmd("rect", caption, control).split())
 
     def navy(self, caption, control):
-        """Navy pixels of the control on the screen, the most of three looks 30 ms apart: Wine's
-        static control fills its background before it copies its bitmap, and the screen may be
-        read in between (seen once on a loaded machine: 408 pixels, then 0). A meter that
-        really shrank shows less in every look."""
-        looks = []
-        for i in range(3):
-            if i:
-                time.sleep(0.03)
-            looks.append(int(self.cmd("navy", caption, control)))
-        return max(looks)
+        return int(self.cmd("navy", caption, control))
 
     # -- registry (HKLM) ----------------------------------------------------------------------
     def reg_get(self, path, name=""):

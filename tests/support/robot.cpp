@@ -167,12 +167,6 @@ std::string Run(const std::vector<std::string>& a) {
         return line;
     }
     if (cmd == "navy") {  // caption id: navy pixels of the control as shown on the screen
-        // Wine's X windows have no background of their own: until the owner has painted and its
-        // surface reached the X server, the screen there still shows whatever was there before
-        // (once, the meter of an earlier test's window). The owner repaints first.
-        RedrawWindow(GetAncestor(h, GA_ROOT), nullptr, nullptr,
-                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        Sleep(50);
         RECT r;
         GetWindowRect(h, &r);
         int w = r.right - r.left;
