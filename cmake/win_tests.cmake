@@ -100,9 +100,10 @@ set_tests_properties(loader_exe_check_refuses_other_dlls PROPERTIES
 # Windows 11 window: the worker makes it before its first read, and the download completes
 # although Wine refuses it. (A pass expression replaces the exit code, so it asks for the
 # benchmark's own result=1 too.)
+set(RELAYED_SMOKE [["$0" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
+  /d 'kernel32.SetProcessInformation;wininet.InternetReadFile' /f >/dev/null 2>&1 &&
+  WINEDEBUG=+relay exec "$0" "$1" --smoke 2>&1]])
 add_test(NAME bench.download_smoke
-  COMMAND Python3::Interpreter ${SITE} --fixtures --exec sh -c
-          "\"$0\" reg add 'HKCU\\Software\\Wine\\Debug' /v RelayInclude /d 'kernel32.SetProcessInformation;wininet.InternetReadFile' /f >/dev/null 2>&1 && WINEDEBUG=+relay exec \"$0\" \"$1\" --smoke 2>&1"
-          ${WINE_RUN} $<TARGET_FILE:download_bench>)
+  COMMAND Python3::Interpreter ${SITE} --fixtures --exec sh -c "${RELAYED_SMOKE}" ${WINE_RUN} $<TARGET_FILE:download_bench>)
 set_tests_properties(bench.download_smoke PROPERTIES ENVIRONMENT "${WIN_ENV}" TIMEOUT 300 RESOURCE_LOCK wine_session
   PASS_REGULAR_EXPRESSION "Call KERNEL32\\.SetProcessInformation\\([0-9a-f]+,00000004,[0-9a-f]+,0000000c\\)[^!]*Call wininet\\.InternetReadFile[^!]*download_bench: result=1 ")

@@ -50,7 +50,8 @@ public:
         SetProcessInformationFn set =
             reinterpret_cast<SetProcessInformationFn>(KernelFunction("SetProcessInformation"));
         // The current process's pseudo handle, which GetCurrentProcess returns too.
-        if (set != nullptr) set(reinterpret_cast<HANDLE>(-1), kProcessPowerThrottling, &kKeepResolution, sizeof kKeepResolution);
+        if (set != nullptr)
+            set(reinterpret_cast<HANDLE>(-1), kProcessPowerThrottling, &kKeepResolution, sizeof kKeepResolution);
         active_ = WinMm.timeBeginPeriod != nullptr && WinMm.timeBeginPeriod(1) == TIMERR_NOERROR;
     }
     ~TimerResolution() {
