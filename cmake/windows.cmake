@@ -69,6 +69,10 @@ function(add_loader name library company)
   file(WRITE ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml.new "${manifest}")
   file(COPY_FILE ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml.new ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml
        ONLY_IF_DIFFERENT)
+  # The resource compiler reports no dependencies of its own: a new company or manifest must
+  # rebuild the resources.
+  set_property(SOURCE src/res/loader.rc APPEND PROPERTY OBJECT_DEPENDS
+               ${CMAKE_BINARY_DIR}/generated/${name}/version_info.h ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml)
   add_executable(${name} WIN32 src/app/main.cpp src/res/loader.rc)
   target_compile_options(${name} PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
   target_include_directories(${name} PRIVATE src/res ${CMAKE_BINARY_DIR}/generated/${name})
