@@ -48,7 +48,7 @@ add_executable(win_tests
   tests/win/stamp_reader_test.cpp
   tests/win/download_window_test.cpp
   src/res/loader.rc)
-target_include_directories(win_tests PRIVATE src/res ${CMAKE_BINARY_DIR}/generated/loader)
+target_include_directories(win_tests PRIVATE src/res ${CMAKE_BINARY_DIR}/generated/loader ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(win_tests PRIVATE loader_win gtest)
 target_link_options(win_tests PRIVATE -static)
 add_dependencies(win_tests ${VERSION_DLLS} ${PLANTED_DLLS} loader fake_installer robot)

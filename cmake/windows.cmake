@@ -53,29 +53,26 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 else()
   set(LOADER_ENTRY LoaderEntry)
 endif()
+# The manifest without its comments and the white space between elements: the file pays for
+# every byte of it. Written only when it changes; the same for every loader built here.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/res/loader.manifest)
+file(READ ${CMAKE_SOURCE_DIR}/src/res/loader.manifest manifest)
+string(REGEX REPLACE "<!--([^-]|-[^-])*-->" "" manifest "${manifest}")
+string(REGEX REPLACE ">[ \n]+" ">" manifest "${manifest}")
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/manifest.xml CONTENT "${manifest}" @ONLY)
+# The resource compiler reports no dependencies of its own: a new manifest or company (below)
+# must rebuild the resources.
 set_source_files_properties(src/res/loader.rc PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/src/res/loader.manifest;${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h")
+  "${CMAKE_BINARY_DIR}/generated/manifest.xml;${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h")
 # company: the CompanyName of the file's version information (configure has refused quotes and
 # backslashes in it, which the resource script would read as its own syntax).
 function(add_loader name library company)
   set(LOADER_COMPANY_RC "${company}")
   configure_file(${CMAKE_SOURCE_DIR}/cmake/version_info.h.in ${CMAKE_BINARY_DIR}/generated/${name}/version_info.h @ONLY)
-  # The manifest without its comments and the white space between elements: the file pays for
-  # every byte of it.
-  file(READ ${CMAKE_SOURCE_DIR}/src/res/loader.manifest manifest)
-  string(REGEX REPLACE "<!--([^-]|-[^-])*-->" "" manifest "${manifest}")
-  string(REGEX REPLACE ">[ \n]+" ">" manifest "${manifest}")
-  file(WRITE ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml.new "${manifest}")
-  file(COPY_FILE ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml.new ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml
-       ONLY_IF_DIFFERENT)
-  # The resource compiler reports no dependencies of its own: a new company or manifest must
-  # rebuild the resources.
-  set_property(SOURCE src/res/loader.rc APPEND PROPERTY OBJECT_DEPENDS
-               ${CMAKE_BINARY_DIR}/generated/${name}/version_info.h ${CMAKE_BINARY_DIR}/generated/${name}/manifest.xml)
+  set_property(SOURCE src/res/loader.rc APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/generated/${name}/version_info.h)
   add_executable(${name} WIN32 src/app/main.cpp src/res/loader.rc)
   target_compile_options(${name} PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
-  target_include_directories(${name} PRIVATE src/res ${CMAKE_BINARY_DIR}/generated/${name})
+  target_include_directories(${name} PRIVATE src/res ${CMAKE_BINARY_DIR}/generated/${name} ${CMAKE_BINARY_DIR}/generated)
   target_link_libraries(${name} PRIVATE ${library})
   target_link_options(${name} PRIVATE -static -s -nostartfiles -Wl,--entry=${LOADER_ENTRY} -Wl,--gc-sections
                       -Wl,--dynamicbase -Wl,--nxcompat)

@@ -172,17 +172,18 @@ def version_errors(block, company):
     return errors
 
 
-def kernel32_imports(dump):
-    names, dll = [], None
+def imports(dump):
+    """The imported functions of objdump -p's dump, by lower-case DLL name."""
+    found, dll = {}, None
     for line in dump.splitlines():
         m = re.match(r"\s*DLL Name: (\S+)", line)
         if m:
-            dll = m.group(1).lower()
+            dll = found.setdefault(m.group(1).lower(), [])
             continue
         m = re.match(r"\s*[0-9a-f]+\s+[0-9]+\s+([A-Za-z_]\w*)\s*$", line)
-        if m and dll == "kernel32.dll":
-            names.append(m.group(1))
-    return names
+        if m and dll is not None:
+            dll.append(m.group(1))
+    return found
 
 
 def main():
@@ -196,11 +197,12 @@ def main():
     if subsystem != 2:
         errors.append("subsystem %d is not the Windows GUI" % subsystem)
     dump = subprocess.run([objdump, "-p", exe], capture_output=True, text=True, check=True).stdout
-    dlls = sorted({d.lower() for d in re.findall(r"DLL Name: (\S+)", dump)})
+    imported = imports(dump)
+    dlls = sorted(imported)
     extra = [d for d in dlls if d not in KNOWN_DLLS]
     if extra:
         errors.append("imports DLLs that are not KnownDLLs: %s" % ", ".join(extra))
-    kernel32 = kernel32_imports(dump)
+    kernel32 = imported.get("kernel32.dll", [])
     if not kernel32:
         errors.append("no kernel32 imports found in the dump")
     newer = sorted(set(kernel32) - OLD_KERNEL32)
