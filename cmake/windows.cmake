@@ -12,6 +12,7 @@ target_compile_options(loader_core PRIVATE ${SIZE_FLAGS})
 set(LOADER_WIN_SOURCES
   src/app/download_window.cpp
   src/app/language_chooser.cpp
+  src/net/internet.cpp
   src/net/page_fetch.cpp
   src/net/discovery.cpp
   src/net/package_selection.cpp

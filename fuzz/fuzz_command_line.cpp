@@ -1,5 +1,5 @@
 // The command-line tail and the uninstaller's command line from the registry.
-#include "app/language_table.h"
+#include "app/command_line.h"
 #include "ui/uninstall_path.h"
 
 #include <cstdint>

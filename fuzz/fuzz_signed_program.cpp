@@ -1,6 +1,7 @@
 // Program files that operators receive from elsewhere: the PE and certificate-table reading of
 // the kit, and a stamp placed, read back and removed again wherever a file is accepted.
 #include "stamp/signed_program.h"
+#include "stamp/stamp_view.h"
 #include "stamp/stamp_writer.h"
 
 #include <cstdint>

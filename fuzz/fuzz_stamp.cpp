@@ -1,6 +1,7 @@
 // Distribution stamps: the whole reader over the input as the end of a program file, and the
 // writer's output read back.
 #include "stamp/stamp_layout.h"
+#include "stamp/stamp_view.h"
 #include "stamp/stamp_writer.h"
 
 #include <cstdint>

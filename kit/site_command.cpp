@@ -1,5 +1,6 @@
 // loaderkit site: a static download site that any web server can serve as it stands.
 #include "base/languages.h"
+#include "base/loader_state.h"
 #include "commands.h"
 #include "files.h"
 #include "net/scrambler.h"
@@ -7,6 +8,7 @@
 #include "text_encoding.h"
 
 #include "net/discovery_rules.h"
+#include "net/package_names.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -110,8 +112,18 @@ bool MoveIntoPlace(const std::string& temp, const std::string& dir, std::string&
     return false;
 }
 
-constexpr std::size_t kMostPageBytes = 22000;  // what the loader reads of a notice page
+// The installer keys' variant names: the first is the one whose libraries all pass.
 const char* const kVariants[] = {"reg", "sys"};
+
+// The notice page's and the installer's file names, built as the loader builds them.
+void PackageFileNames(const char* variant, const char* code, std::string* notice, std::string* installer) {
+    char noticeName[64] = "";
+    char installerName[64] = "";
+    AppendPackageNames(PackageVariant(variant == kVariants[0]), code, noticeName, sizeof noticeName, installerName,
+                       sizeof installerName);
+    *notice = noticeName;
+    *installer = installerName;
+}
 
 // "KEY=FILE" split at the first '='; false when either side is empty.
 bool SplitAssignment(const std::string& text, std::string* key, std::string* file) {
@@ -216,18 +228,20 @@ int Build(const Options& o, const std::string& temp) {
                 }
             }
             const std::vector<unsigned char>& content = in.files[installer];
-            std::string stem = temp + "/p_Tavmok_" + variant + "_" + language.code;
+            std::string noticeName;
+            std::string installerName;
+            PackageFileNames(variant, language.code, &noticeName, &installerName);
             std::string page = std::to_string(content.size()) + "\r\n" + text;
-            if (page.size() > kMostPageBytes)
+            if (page.size() > kPageSize)
                 return KitError("site", std::string(language.code) + " notice " + (noticeFile.empty() ? "(default)" : noticeFile) +
                                             ": its page is " + std::to_string(page.size()) +
-                                            " bytes, over the 22000 that the loader reads");
-            if (!WriteOutput(stem + "." + language.code, std::vector<unsigned char>(page.begin(), page.end()), false, error))
+                                            " bytes, over the " + std::to_string(kPageSize) + " that the loader reads");
+            if (!WriteOutput(temp + "/" + noticeName, std::vector<unsigned char>(page.begin(), page.end()), false, error))
                 return KitError("site", error);
             auto group = groups.begin();
             while (group != groups.end() && *group->content != content) ++group;
             if (group == groups.end()) group = groups.insert(groups.end(), InstallerFiles{&content, {}});
-            group->names.push_back(stem + ".exe");
+            group->names.push_back(temp + "/" + installerName);
         }
     }
     if (!WriteInstallers(groups, error)) return KitError("site", error);

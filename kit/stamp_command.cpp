@@ -3,6 +3,7 @@
 #include "files.h"
 #include "options.h"
 #include "stamp/signed_program.h"
+#include "stamp/stamp_view.h"
 #include "stamp/stamp_writer.h"
 #include "stamping.h"
 #include "text_encoding.h"

@@ -2,6 +2,7 @@
 #include "stamping.h"
 
 #include "stamp/signed_program.h"
+#include "stamp/stamp_view.h"
 #include "text_encoding.h"
 
 #include <cstdio>

@@ -1,9 +1,24 @@
-// Download window: a message switch whose cases hand over to the subsystems. It can be left
-// only through OK (shown with a final message) or by the installer's start.
+// Download window: a message switch whose cases hand over to the subsystems. Its messages, in the
+// order they come, and where each is handled:
+//   WM_INITDIALOG         here: the stamp and the registry records (stamp/), the title, the
+//                         right-to-left layout, "Initializing..."; posts WM_BEGIN_DOWNLOAD.
+//   WM_BEGIN_DOWNLOAD     here, once: discovery (net/discovery.cpp), the package's names
+//                         (net/package_selection.cpp), then the notice page, which starts the
+//                         worker (net/download_worker.cpp) and the notice timer (ui/notice_text.cpp).
+//   WM_TIMER 123          ui/notice_text.cpp: the notice's next line, every 500 ms.
+//   WM_DOWNLOAD_PROGRESS  ui/progress_meter.cpp: the meter, after the worker's reads.
+//   WM_DOWNLOAD_DONE      here, once: the worker's end, then the installer's start (ui/handover.cpp).
+//   WM_TIMER 124          ui/handover.cpp: every 50 ms until the installer is ready for input;
+//                         then here, the old installation moves aside and the window ends.
+//   WM_COMMAND IDOK       here: ends the window only while a final message is shown.
+//   WM_DESTROY            here: each subsystem releases what it made.
+// Every failure ends in one of four final messages, chosen in ShowFailure. The window can be
+// left only through that OK or by the installer's start.
 #include "app/download_window.h"
 
-#include "app/language_table.h"
+#include "base/languages.h"
 #include "base/loader_state.h"
+#include "base/text.h"
 #include "net/discovery.h"
 #include "net/download_worker.h"
 #include "net/package_selection.h"
@@ -14,13 +29,9 @@
 #include "ui/notice_text.h"
 #include "ui/progress_meter.h"
 
-#include <cstdlib>
 #include <cstring>
 
-namespace {
-// Set by the first begin-download: later messages under its number are someone else's.
-bool DownloadBegun;
-}  // namespace
+WindowPhase DownloadWindowPhase;
 
 void ToggleRtlLayout(HWND h) {
     if (h == nullptr) return;
@@ -29,16 +40,32 @@ void ToggleRtlLayout(HWND h) {
 }
 
 namespace {
+// The four ways the download can fail, each named by the final message it shows.
+enum class Failure : UINT {
+    kNoDownloadSite = IDS_CONNECT_FAILED,
+    kNoticeUnusable = IDS_PARSING_ERROR,
+    kDownloadFailed = IDS_NETWORK_ERROR,
+    kInstallerNotStarted = IDS_START_FAILED,
+};
+
+// Shows the failure's final message with the OK button, focused; the player's OK ends the window.
+BOOL ShowFailure(HWND hwnd, Failure failure) {
+    DownloadWindowPhase = WindowPhase::kFinalMessage;
+    ShowStatus(static_cast<UINT>(failure));
+    HWND ok = GetDlgItem(hwnd, IDOK);
+    ShowWindow(ok, SW_SHOW);
+    SetFocus(ok);
+    return TRUE;
+}
+
 bool RightToLeftLanguageChosen() {
     return SelectedLanguageIndex == kHebrewIndex || SelectedLanguageIndex == kArabicIndex;
 }
 
 BOOL OnInitDialog(HWND hwnd) {
-    FinalMessageShown = false;
-    DownloadBegun = false;
-    DownloadEndDue = false;
+    DownloadWindowPhase = WindowPhase::kInitializing;
     LoadNameOverrides();
-    char tag[260];
+    char tag[kStampTagBufferSize];
     BrandingRecord branding;
     std::memset(tag, 0, sizeof tag);
     std::memset(&branding, 0, sizeof branding);
@@ -59,15 +86,34 @@ BOOL OnInitDialog(HWND hwnd) {
 
 BOOL OnBeginDownload(HWND hwnd) {
     // FALSE lets the default dialog procedure treat the message as what its number also means.
-    if (DownloadBegun) return FALSE;
-    DownloadBegun = true;
-    if (DiscoverDownloadSite() == 0) {
-        ShowFinalMessage(hwnd, NoticeBox, IDS_CONNECT_FAILED);
-        return TRUE;
-    }
+    if (DownloadWindowPhase != WindowPhase::kInitializing) return FALSE;
+    DownloadWindowPhase = WindowPhase::kDiscovering;
+    if (DiscoverDownloadSite() == 0) return ShowFailure(hwnd, Failure::kNoDownloadSite);
     CopyText(InstallerUrl, kUrlBufferSize, WorkBuffer);
     SelectPackage(WorkBuffer, InstallerFileName);
-    return LoadNoticeText(hwnd) ? FALSE : TRUE;
+    if (!LoadNoticeText(hwnd)) return ShowFailure(hwnd, Failure::kNoticeUnusable);
+    DownloadWindowPhase = WindowPhase::kDownloading;
+    return FALSE;
+}
+
+void OnInstallerWaitTick(HWND hwnd) {
+    if (!InstallerReady(hwnd)) return;
+    DownloadWindowPhase = WindowPhase::kEnded;
+    RetireOldInstallation();
+    EndDialog(hwnd, 1);
+}
+
+BOOL OnDownloadDone(HWND hwnd, WPARAM wParam) {
+    // Its number is also DM_REPOSITION's: only the end of the running download counts.
+    if (DownloadWindowPhase != WindowPhase::kDownloading) return FALSE;
+    DownloadWindowPhase = WindowPhase::kHandingOver;
+    EndDownloadWorker();
+    StopNoticeRotation(hwnd);
+    if (LOWORD(wParam) != 1) return ShowFailure(hwnd, Failure::kDownloadFailed);
+    if (!BeginHandover(hwnd)) return ShowFailure(hwnd, Failure::kInstallerNotStarted);
+    DownloadWindowPhase = WindowPhase::kWaitingForInstaller;
+    OnInstallerWaitTick(hwnd);
+    return TRUE;
 }
 
 BOOL OnSysCommand(HWND hwnd, WPARAM wParam) {
@@ -85,16 +131,10 @@ BOOL OnSysCommand(HWND hwnd, WPARAM wParam) {
 }
 
 void OnDestroy() {
-    std::free(WorkBuffer);
-    WorkBuffer = nullptr;
-    std::free(ReplyBuffer);
-    ReplyBuffer = nullptr;
+    ReleaseDiscoveryBuffers();
     ReleaseNoticeText();
     ReleaseInstallerFile();
-    if (MeterBitmap != nullptr) {
-        DeleteObject(MeterBitmap);
-        MeterBitmap = nullptr;
-    }
+    ReleaseProgressMeter();
 }
 }  // namespace
 
@@ -105,23 +145,23 @@ INT_PTR CALLBACK DownloadWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) 
     case WM_BEGIN_DOWNLOAD:
         return OnBeginDownload(hwnd);
     case WM_TIMER:
-        if (wParam == HANDOVER_TIMER_ID) HandleInputWaitTick(hwnd);
-        else RotateNotice(hwnd, LOWORD(wParam));
+        if (wParam == HANDOVER_TIMER_ID) {
+            if (DownloadWindowPhase == WindowPhase::kWaitingForInstaller) OnInstallerWaitTick(hwnd);
+        } else if (DownloadWindowPhase == WindowPhase::kDownloading) {
+            RotateNotice(hwnd, LOWORD(wParam));
+        }
         return FALSE;
     case WM_DOWNLOAD_PROGRESS:
         RefreshProgressMeter(hwnd);
         SetActiveWindow(GetDlgItem(hwnd, IDC_FOCUS_SINK));
         return FALSE;
     case WM_DOWNLOAD_DONE:
-        // Its number is also DM_REPOSITION's: only the end of the running download counts.
-        if (!DownloadEndDue) return FALSE;
-        DownloadEndDue = false;
-        return HandleDownloadDone(hwnd, wParam);
+        return OnDownloadDone(hwnd, wParam);
     case WM_COMMAND:
         // IDCANCEL (Escape, Alt+F4, the close box) is ignored on purpose: the window stays.
         // IDOK before a final message (Enter, or one posted from outside) would end the
         // program under a running worker: only the shown OK button ends the window.
-        if (LOWORD(wParam) == IDOK && FinalMessageShown) EndDialog(hwnd, 1);
+        if (LOWORD(wParam) == IDOK && DownloadWindowPhase == WindowPhase::kFinalMessage) EndDialog(hwnd, 1);
         return FALSE;
     case WM_SYSCOMMAND:
         return OnSysCommand(hwnd, wParam);

@@ -14,7 +14,7 @@ void RestrictRtlChoices(HWND hwnd, unsigned primaryLanguage) {
 namespace {
 BOOL OnInitDialog(HWND hwnd) {
     LANGID langid = GetSystemDefaultLangID();
-    RestrictRtlChoices(hwnd, langid & 0x3FFu);
+    RestrictRtlChoices(hwnd, PrimaryLanguage(langid));
     LanguagePick pick = PickLanguageForSystem(langid);
     if (pick.index >= 0) {
         HWND button = GetDlgItem(hwnd, IDC_LANG_FIRST + pick.index);

@@ -1,4 +1,4 @@
-// Portable language logic of the chooser and the command-line option of the entry point.
+// Portable language logic of the chooser.
 #include "app/language_table.h"
 
 #include <cstring>
@@ -33,8 +33,8 @@ const PrimaryRow kPrimaryRows[] = {
 }  // namespace
 
 LanguagePick PickLanguageForSystem(unsigned short langid) {
-    unsigned primary = langid & 0x3FFu;
-    unsigned sub = static_cast<unsigned>(langid) >> 10;
+    unsigned primary = PrimaryLanguage(langid);
+    unsigned sub = SubLanguage(langid);
     if (primary == 4) {
         if (sub == 1) return {0, kNativeCaptions[0]};
         if (sub == 2) return {12, kNativeCaptions[12]};
@@ -54,30 +54,4 @@ LanguagePick PickLanguageForSystem(unsigned short langid) {
 bool ShouldRestrictRtlChoices(unsigned int getVersionResult, unsigned int primaryLanguage) {
     unsigned major = getVersionResult & 0xFFu;
     return major < 5 && primaryLanguage != 1 && primaryLanguage != 13;
-}
-
-bool ParseHandOption(const char* tail, char* dst, unsigned cap) {
-    if (tail == nullptr || std::strncmp(tail, "HAND ", 5) != 0) return false;
-    const char* url = tail + 5;
-    unsigned n = 0;
-    while (n + 1 < cap && url[n] != 0) {
-        dst[n] = url[n];
-        ++n;
-    }
-    dst[n] = 0;
-    return true;
-}
-
-char* CommandLineTail(char* commandLine) {
-    if (commandLine == nullptr) return nullptr;
-    // As the C runtime splits it: a quote toggles quoting anywhere in the program's name, and
-    // every control character or space after the name is skipped.
-    unsigned char* p = reinterpret_cast<unsigned char*>(commandLine);
-    bool quoted = false;
-    while (*p > ' ' || (*p != 0 && quoted)) {
-        if (*p == '"') quoted = !quoted;
-        ++p;
-    }
-    while (*p != 0 && *p <= ' ') ++p;
-    return reinterpret_cast<char*>(p);
 }

@@ -1,9 +1,12 @@
 // The chooser's rules: which system default language pre-selects which button with which
-// native-script caption; and the entry point's command line.
+// native-script caption.
 #pragma once
 #include "base/languages.h"
 
-constexpr int kFirstLanguageButton = 1015;
+// A LANGID is a primary language in its low 10 bits and a sublanguage in the 6 above them.
+constexpr unsigned kPrimaryLanguageBits = 10;
+constexpr unsigned PrimaryLanguage(unsigned langid) { return langid & ((1u << kPrimaryLanguageBits) - 1); }
+constexpr unsigned SubLanguage(unsigned langid) { return (langid & 0xFFFFu) >> kPrimaryLanguageBits; }
 
 struct LanguagePick {
     int index;             // into Languages, -1 when no button is pre-selected
@@ -16,10 +19,3 @@ LanguagePick PickLanguageForSystem(unsigned short langid);
 // The Hebrew and Arabic buttons are disabled below Windows 2000 unless the system speaks one of them.
 bool ShouldRestrictRtlChoices(unsigned int getVersionResult, unsigned int primaryLanguage);
 
-// "HAND " option: copies the URL after the exact prefix into dst (cap bytes, always terminated,
-// at most cap - 1 characters). Returns true when the tail carried the option.
-bool ParseHandOption(const char* tail, char* dst, unsigned cap);
-
-// The arguments after the program name of a command line (what WinMain receives), split as the
-// C runtime splits it: the name runs to the first blank outside quotes, then blanks are skipped.
-char* CommandLineTail(char* commandLine);

@@ -2,17 +2,18 @@
 // option, then run the language chooser and the download window once each.
 #include <windows.h>
 
+#include "app/command_line.h"
 #include "app/download_window.h"
 #include "app/language_chooser.h"
-#include "app/language_table.h"
 #include "base/loader_state.h"
 #include "base/system_library.h"
+#include "res/resource_ids.h"
 
 namespace {
 // Another copy in either dialog, an installer, or the casino client's own window.
 HWND FindRunningFlowWindow() {
-    HWND w = FindWindowA(nullptr, "Language:");
-    if (w == nullptr) w = FindWindowA(nullptr, "Downloading...");
+    HWND w = FindWindowA(nullptr, LANGUAGE_CHOOSER_CAPTION);
+    if (w == nullptr) w = FindWindowA(nullptr, DOWNLOAD_WINDOW_CAPTION);
     if (w == nullptr) w = FindWindowA("InstallShield_Win", nullptr);
     if (w == nullptr) w = FindWindowA(nullptr, "*** " LOADER_PRODUCT_NAME " ***");
     return w;

@@ -1,9 +1,8 @@
-// Portable definitions of the shared state and the two bounded text helpers everyone uses.
+// Portable definitions of the shared state.
 #include "base/loader_state.h"
 
 #include "base/languages.h"
-
-#include <cstring>
+#include "base/text.h"
 
 const char kProductName[] = LOADER_PRODUCT_NAME;
 const char kDefaultCasinoAddress[] = "www.halvorn.example";
@@ -30,22 +29,4 @@ void ResetLoaderState() {
     CasinoCompany[0] = 0;
     LanguageCode = Languages[kEnglishIndex].code;
     SelectedLanguageIndex = -1;
-}
-
-std::size_t CopyText(char* dst, std::size_t cap, const char* src) {
-    std::size_t n = 0;
-    while (n + 1 < cap && src[n] != 0) {
-        dst[n] = src[n];
-        ++n;
-    }
-    dst[n] = 0;
-    return n;
-}
-
-bool AppendText(char* dst, std::size_t cap, const char* src) {
-    std::size_t have = std::strlen(dst);
-    std::size_t add = std::strlen(src);
-    if (have + add + 1 > cap) return false;
-    std::memcpy(dst + have, src, add + 1);
-    return true;
 }

@@ -35,3 +35,10 @@ int DiscoverDownloadSite() {
     std::free(secondary);
     return found;
 }
+
+void ReleaseDiscoveryBuffers() {
+    std::free(WorkBuffer);
+    WorkBuffer = nullptr;
+    std::free(ReplyBuffer);
+    ReplyBuffer = nullptr;
+}

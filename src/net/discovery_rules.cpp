@@ -3,6 +3,7 @@
 #include "net/discovery_rules.h"
 
 #include "base/loader_state.h"
+#include "base/text.h"
 #include "net/reply_parser.h"
 #include "net/scrambler.h"
 

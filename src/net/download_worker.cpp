@@ -10,7 +10,8 @@
 
 #include "base/loader_state.h"
 #include "base/system_library.h"
-#include "net/internet_handle.h"
+#include "base/text.h"
+#include "net/internet.h"
 #include "res/resource_ids.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Portable package naming.
 #include "net/package_names.h"
 
-#include "base/loader_state.h"
+#include "base/text.h"
 
 #include <cstring>
 

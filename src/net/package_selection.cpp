@@ -5,6 +5,7 @@
 
 #include "base/loader_state.h"
 #include "base/system_library.h"
+#include "base/text.h"
 #include "net/package_names.h"
 
 #include <cstdlib>

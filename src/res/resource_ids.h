@@ -4,6 +4,11 @@
 
 #define IDI_LOADER 105
 
+// The two dialogs' captions, set by the resource script; a second copy finds a running one by
+// them. The download window's is also its title string.
+#define LANGUAGE_CHOOSER_CAPTION "Language:"
+#define DOWNLOAD_WINDOW_CAPTION "Downloading..."
+
 #define IDC_LANG_FRAME (-1)
 #define IDC_LANG_FIRST 1015
 #define IDC_LANG_CHT 1015

@@ -3,6 +3,8 @@
 #include "stamp/registry_records.h"
 
 #include "base/loader_state.h"
+#include "base/product_name.h"
+#include "base/text.h"
 #include "net/builtin_config.h"
 #include "net/scrambler.h"
 #include "stamp/reg_key.h"
@@ -10,6 +12,17 @@
 
 #include <cstdlib>
 #include <cstring>
+
+const char MiscKey[] = "SOFTWARE\\" LOADER_PRODUCT_NAME "\\" LOADER_PRODUCT_NAME "\\Misc";
+const char kSurnameValue[] = "Surname";
+const char kUrlValue[] = "URL";
+const char kCompanyValue[] = "CompanyName";
+
+void StoreMiscValue(const char* text, const char* name) {
+    RegKey key;
+    if (key.Create(HKEY_LOCAL_MACHINE, MiscKey)) key.SetString(text, name);
+    key.Close();
+}
 
 void LoadNameOverrides() {
     RegKey key;

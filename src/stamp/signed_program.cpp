@@ -3,7 +3,7 @@
 #include "stamp/signed_program.h"
 
 #include "stamp/stamp_layout.h"
-#include "stamp/stamp_writer.h"
+#include "stamp/stamp_view.h"
 
 namespace {
 constexpr std::size_t kEntryHeaderSize = 8;  // WIN_CERTIFICATE: dwLength, wRevision, wCertificateType

@@ -10,16 +10,14 @@
 #include <io.h>
 
 #include "base/loader_state.h"
+#include "base/text.h"
 #include "stamp/reg_key.h"
+#include "stamp/registry_records.h"
 #include "stamp/stamp_layout.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-const char MiscKey[] = "SOFTWARE\\Halvorn Casino\\Halvorn Casino\\Misc";
-const char kSurnameValue[] = "Surname";
-const char kUrlValue[] = "URL";
 
 namespace {
 constexpr DWORD kModuleNameSize = 1024;
@@ -43,12 +41,6 @@ private:
     int fd_;
 };
 
-void StoreMiscValue(const char* text, const char* name) {
-    RegKey key;
-    if (key.Create(HKEY_LOCAL_MACHINE, MiscKey)) key.SetString(text, name);
-    key.Close();
-}
-
 void CopySpan(char* dst, std::size_t cap, const unsigned char* area, const Span& span) {
     std::size_t n = span.length < cap - 1 ? span.length : cap - 1;
     std::memcpy(dst, area + span.offset, n);
@@ -67,7 +59,7 @@ void ApplyNames(const unsigned char* area) {
     CopyText(CasinoAddress, kCasinoTextSize, text);
     if (!split.company.present) return;
     CopySpan(CasinoCompany, kCasinoTextSize, area, split.company);
-    StoreMiscValue(CasinoCompany, "CompanyName");
+    StoreMiscValue(CasinoCompany, kCompanyValue);
 }
 
 // "\temp\<tag>.img" under the Windows directory, only for a tag that stays a plain file name

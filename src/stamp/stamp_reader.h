@@ -20,8 +20,3 @@ int ReadDistributionStamp(char* tag, BrandingRecord* branding);
 
 // The same, reading the stamp of fileName instead of the running program's own file.
 int ReadDistributionStampFrom(const wchar_t* fileName, char* tag, BrandingRecord* branding);
-
-extern const char MiscKey[];
-// The value names of the casino's name and address under MiscKey.
-extern const char kSurnameValue[];
-extern const char kUrlValue[];

@@ -1,10 +1,13 @@
-// Installer hand-over. The uninstall key is named after the built-in product, never the
-// overridable casino name, so a rebranded copy still finds the client it replaces.
+// Installer hand-over: the installer held since its download is checked (in a build with a
+// publisher check), started directly or, where it needs elevation, through the shell, and
+// waited for until it is ready for input; then the previous installation's folder, found
+// through its uninstall key, is moved aside.
 #include "ui/handover.h"
 
 #include "ui/notice_box.h"
 #include "base/loader_state.h"
 #include "base/system_library.h"
+#include "base/text.h"
 #include "net/download_worker.h"
 #if LOADER_PUBLISHER_CHECK
 #include "net/builtin_config.h"
@@ -12,21 +15,21 @@
 #include "ui/publisher_check.h"
 #endif
 #include "stamp/reg_key.h"
-#include "ui/notice_text.h"
 #include "ui/uninstall_path.h"
 
 #include <cstdlib>
 #include <cstring>
 
-const char kUninstallKeyPrefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
 namespace {
+const char kUninstallKeyPrefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr int kRetireAttempts = 25;
 constexpr std::size_t kPathBufferSize = 1040;
 constexpr std::size_t kNewNameBufferSize = 1300;
 }  // namespace
 
-// The folder is read and renamed through the wide calls, so a name that the ANSI code page
+// The uninstall key is named after the built-in product, never the overridable casino name, so a
+// rebranded copy still finds the client it replaces. The folder is read and renamed through the
+// wide calls, so a name that the ANSI code page
 // cannot spell is moved aside too.
 void RetireOldInstallation() {
     char keyPath[kPathBufferSize];
@@ -87,7 +90,6 @@ StartStep NextStartStep(DWORD error, bool throughShell) {
 namespace {
 // From the installer's start to the window's end: its process (none after a start through the
 // shell that names none) until it is ready for input; a tick every 50 ms, at most 600 of them.
-bool HandoverDue;
 HANDLE InstallerProcess;
 unsigned InputWaitTicks;
 constexpr unsigned kInputWaitMostTicks = 600;
@@ -145,41 +147,26 @@ bool StartInstaller(HWND window, HANDLE* process) {
 // The window stays, answering, with its status until the installer is ready for input (as long
 // as that takes, at most 30 s): the old folder moves only then, and a second copy started
 // meanwhile still finds this window and defers to it.
-void HandleInputWaitTick(HWND window) {
-    if (!HandoverDue) return;
+bool InstallerReady(HWND window) {
     if (InstallerProcess != nullptr && WaitForInputIdle(InstallerProcess, 0) == WAIT_TIMEOUT &&
         ++InputWaitTicks < kInputWaitMostTicks)
-        return;
-    HandoverDue = false;
+        return false;
     KillTimer(window, HANDOVER_TIMER_ID);
     if (InstallerProcess != nullptr) CloseHandle(InstallerProcess);
     InstallerProcess = nullptr;
-    RetireOldInstallation();
-    EndDialog(window, 1);
+    return true;
 }
 
-BOOL HandleDownloadDone(HWND window, WPARAM wParam) {
-    EndDownloadWorker();
-    if (NoticeTimerId != 0) KillTimer(window, NoticeTimerId);
-    NoticeTimerId = 0;
-    if (LOWORD(wParam) != 1) {
-        ShowFinalMessage(window, NoticeBox, IDS_NETWORK_ERROR);
-        return TRUE;
-    }
+bool BeginHandover(HWND window) {
     ShowStatus(IDS_PREPARING);
     UpdateWindow(NoticeBox);
     Sleep(1000);
     HANDLE process = nullptr;
-    if (StartInstaller(window, &process)) {
-        HandoverDue = true;
-        InstallerProcess = process;
-        InputWaitTicks = 0;
-        // Without a process to wait for, or a timer to wait with, the hand-over ends at once.
-        if (process == nullptr || SetTimer(window, HANDOVER_TIMER_ID, HANDOVER_TIMER_PERIOD_MS, nullptr) == 0)
-            InputWaitTicks = kInputWaitMostTicks;
-        HandleInputWaitTick(window);
-        return TRUE;
-    }
-    ShowFinalMessage(window, NoticeBox, IDS_START_FAILED);
-    return TRUE;
+    if (!StartInstaller(window, &process)) return false;
+    InstallerProcess = process;
+    InputWaitTicks = 0;
+    // Without a process to wait for, or a timer to wait with, the wait ends at its first tick.
+    if (process == nullptr || SetTimer(window, HANDOVER_TIMER_ID, HANDOVER_TIMER_PERIOD_MS, nullptr) == 0)
+        InputWaitTicks = kInputWaitMostTicks;
+    return true;
 }

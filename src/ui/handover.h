@@ -2,11 +2,12 @@
 #pragma once
 #include <windows.h>
 
-// WM_DOWNLOAD_DONE: starts the installer and the wait for it, or shows a final message.
-BOOL HandleDownloadDone(HWND window, WPARAM wParam);
-// HANDOVER_TIMER_ID: once the started installer is ready for input, or 30 s on, moves the old
-// installation aside and ends the window.
-void HandleInputWaitTick(HWND window);
+// After a good download: shows "Preparing to run installation...", starts the installer and
+// begins the wait for it (HANDOVER_TIMER_ID, every 50 ms). False when it did not start.
+bool BeginHandover(HWND window);
+// A tick of that wait: true once the started installer is ready for input, or 30 s on (the
+// timer is then killed and the process released); false while the wait goes on.
+bool InstallerReady(HWND window);
 // Renames the folder of the previous installation, found through its uninstall entry.
 void RetireOldInstallation();
 // Starts InstallerPath, quoted, while InstallerFile holds it, through the shell (with window as
@@ -20,5 +21,3 @@ bool StartInstaller(HWND window, HANDLE* process);
 // asks for consent; anything else, a declined consent (ERROR_CANCELLED) included, has failed.
 enum class StartStep { kWaitForInput, kStartThroughShell, kFail };
 StartStep NextStartStep(DWORD error, bool throughShell);
-
-extern const char kUninstallKeyPrefix[];

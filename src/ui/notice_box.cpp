@@ -4,8 +4,11 @@
 
 HINSTANCE AppInstance;
 HWND NoticeBox;
+
+namespace {
+constexpr int kUiStringBufferSize = 1024;
 char UiStringBuffer[kUiStringBufferSize];
-bool FinalMessageShown;
+}  // namespace
 
 char* LoadUiString(UINT id) {
     UiStringBuffer[0] = 0;
@@ -14,13 +17,6 @@ char* LoadUiString(UINT id) {
 }
 
 void ShowStatus(UINT id) { SetWindowTextA(NoticeBox, LoadUiString(id)); }
-
-void ShowFinalMessage(HWND hwnd, HWND noticeBox, UINT id) {
-    FinalMessageShown = true;
-    SetWindowTextA(noticeBox, LoadUiString(id));
-    ShowWindow(GetDlgItem(hwnd, IDOK), SW_SHOW);
-    SetFocus(GetDlgItem(hwnd, IDOK));
-}
 
 void ParkFocus(HWND hwnd) {
     HWND notice = GetDlgItem(hwnd, IDC_NOTICE);

@@ -11,12 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
-char* NoticeText;
 char* NoticeStart;
 char* NoticeCursor;
 UINT_PTR NoticeTimerId;
-bool DownloadEndDue;
 
+namespace {
+// A new buffer holding text with its placeholders expanded, or nullptr.
 char* ExpandPlaceholders(const char* text) {
     char* buffer = static_cast<char*>(std::malloc(kNoticeTextSize));
     if (buffer == nullptr) return nullptr;
@@ -24,32 +24,26 @@ char* ExpandPlaceholders(const char* text) {
     return buffer;
 }
 
-namespace {
 bool PrepareNotice() {
     if (!FetchPage(WorkBuffer) || ReplyBuffer == nullptr) return false;
     char* lf = std::strchr(ReplyBuffer, '\n');
     if (lf == nullptr) return false;
     *lf = 0;
     ReleaseNoticeText();
-    NoticeText = ExpandPlaceholders(lf + 1);
-    if (NoticeText == nullptr) return false;
-    NoticeStart = NoticeText;
-    NoticeCursor = NoticeText;
+    NoticeStart = ExpandPlaceholders(lf + 1);
+    if (NoticeStart == nullptr) return false;
+    NoticeCursor = NoticeStart;
     TotalBytes = ParseSizeLine(ReplyBuffer);
     return TotalBytes > 0;
 }
 }  // namespace
 
 bool LoadNoticeText(HWND window) {
-    if (!PrepareNotice()) {
-        ShowFinalMessage(window, NoticeBox, IDS_PARSING_ERROR);
-        return false;
-    }
-    DownloadEndDue = true;
+    if (!PrepareNotice()) return false;
     bool started = FixInstallerPath() && StartDownloadWorker(window);
     NoticeTimerId = SetTimer(window, NOTICE_TIMER_ID, NOTICE_TIMER_PERIOD_MS, nullptr);
     // Without a worker no progress and no end would ever come: report it as the failed
-    // download it is, which also stops the timer.
+    // download it is, whose end also stops the timer.
     if (!started) PostMessageA(window, WM_DOWNLOAD_DONE, 0, 0);
     return true;
 }
@@ -65,9 +59,13 @@ void RotateNotice(HWND window, UINT timerId) {
     ParkFocus(window);
 }
 
+void StopNoticeRotation(HWND window) {
+    if (NoticeTimerId != 0) KillTimer(window, NoticeTimerId);
+    NoticeTimerId = 0;
+}
+
 void ReleaseNoticeText() {
-    std::free(NoticeText);
-    NoticeText = nullptr;
+    std::free(NoticeStart);
     NoticeStart = nullptr;
     NoticeCursor = nullptr;
 }

@@ -2,25 +2,26 @@
 #pragma once
 #include <windows.h>
 
-#include <cstdint>
+#include <cstddef>
 
-constexpr unsigned kNoticeTextSize = 22000;
+#include "base/loader_state.h"
 
-extern char* NoticeText;
-extern char* NoticeStart;
-extern char* NoticeCursor;
+// The expanded text and each view of it are bounded like the page they come from.
+constexpr std::size_t kNoticeTextSize = kPageSize;
+
+extern char* NoticeStart;   // the expanded text, or null
+extern char* NoticeCursor;  // where the next view begins
 extern UINT_PTR NoticeTimerId;  // 0 while no timer is set (SetTimer also answers 0 on failure)
-// Set when a download's end is due (a worker started, or its failure to start posted), so
-// that the window takes exactly one WM_DOWNLOAD_DONE.
-extern bool DownloadEndDue;
 
-// Fetches the notice from WorkBuffer, sets TotalBytes, and starts the worker and the timer.
-// Returns true when the download started; otherwise shows final message 4.
+// Fetches the notice from WorkBuffer and sets TotalBytes from its size line. False when the page
+// cannot be had or its size line is not positive. Otherwise starts the worker and the notice
+// timer and returns true: the download's end is then due, since a path that does not fit or a
+// worker that does not start is posted at once as a failed download's end.
 bool LoadNoticeText(HWND window);
-// A new NoticeText buffer holding text with its placeholders expanded, or nullptr.
-char* ExpandPlaceholders(const char* text);
 // Shows the next view on ticks of NoticeTimerId while that timer is set and the text exists;
 // a tick posted from outside while none is set changes nothing.
 void RotateNotice(HWND window, UINT timerId);
+// Kills the notice timer, if set: the rotation ends with the download.
+void StopNoticeRotation(HWND window);
 // Frees the notice text (at WM_DESTROY).
 void ReleaseNoticeText();

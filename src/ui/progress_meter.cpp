@@ -11,16 +11,28 @@ HBITMAP MeterBitmap;
 namespace {
 constexpr COLORREF kSegmentColour = 0x800000;
 
+// A pen or brush, deleted when it leaves scope: after the memory DC that had it selected.
+class GdiObject {
+public:
+    explicit GdiObject(HGDIOBJ h) : h_(h) {}
+    ~GdiObject() { DeleteObject(h_); }
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+    HGDIOBJ get() const { return h_; }
+
+private:
+    HGDIOBJ h_;
+};
+
 void CreateMeterBitmap(HDC dc, HDC mem, int cx, int cy, HWND meter) {
     MeterBitmap = CreateCompatibleBitmap(dc, cx, cy);
     if (MeterBitmap == nullptr) return;
-    HBRUSH background = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    GdiObject background(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
     SelectObject(mem, GetStockObject(NULL_PEN));
     SelectObject(mem, MeterBitmap);
-    SelectObject(mem, background);
+    SelectObject(mem, background.get());
     Rectangle(mem, 0, 1, cx - 2, cy);
     SelectObject(mem, GetStockObject(NULL_BRUSH));
-    DeleteObject(background);
     PostMessageA(meter, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(MeterBitmap));
 }
 }  // namespace
@@ -37,20 +49,18 @@ void DrawProgressMeter(HWND meter, int cx, int cy) {
     SelectObject(mem, MeterBitmap);
     int segW = MeterSegmentWidth(cx);
     int count = MeterSegmentCount(ReceivedBytes.load(), TotalBytes, cx);
-    HBRUSH segments = CreateSolidBrush(kSegmentColour);
-    SelectObject(mem, segments);
+    GdiObject segments(CreateSolidBrush(kSegmentColour));
+    SelectObject(mem, segments.get());
     SelectObject(mem, GetStockObject(NULL_PEN));
     for (int k = 0, left = 2; k < count; ++k, left += segW) Rectangle(mem, left, 2, left + segW, cy - 1);
-    SelectObject(mem, GetStockObject(NULL_BRUSH));
-    DeleteObject(segments);
     SelectObject(mem, GetStockObject(BLACK_PEN));
     SelectObject(mem, GetStockObject(NULL_BRUSH));
     Rectangle(mem, 0, 0, cx - 2, cy);
-    HPEN inner = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNFACE));
-    SelectObject(mem, inner);
+    GdiObject inner(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNFACE)));
+    SelectObject(mem, inner.get());
     Rectangle(mem, 1, 1, cx - 2, cy - 1);
+    // The DC goes first, so that neither object is deleted while selected into it.
     DeleteDC(mem);
-    DeleteObject(inner);
     InvalidateRect(meter, nullptr, FALSE);
 }
 
@@ -59,4 +69,9 @@ void RefreshProgressMeter(HWND window) {
     RECT client;
     GetClientRect(meter, &client);
     DrawProgressMeter(meter, client.right, client.bottom);
+}
+
+void ReleaseProgressMeter() {
+    if (MeterBitmap != nullptr) DeleteObject(MeterBitmap);
+    MeterBitmap = nullptr;
 }

@@ -1,8 +1,6 @@
 // Package variant rules and the two file names.
 #include "net/package_names.h"
 
-#include "base/loader_state.h"
-
 #include <gtest/gtest.h>
 
 #include <map>

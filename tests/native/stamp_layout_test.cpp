@@ -1,6 +1,7 @@
 // The stamp layout read from byte arrays built here, and the writer agreeing with the reader.
 #include "stamp/signed_program.h"
 #include "stamp/stamp_layout.h"
+#include "stamp/stamp_view.h"
 #include "stamp/stamp_writer.h"
 
 #include <gtest/gtest.h>

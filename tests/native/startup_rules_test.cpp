@@ -1,4 +1,5 @@
 // Language pre-selection, the right-to-left restriction and the "HAND " option.
+#include "app/command_line.h"
 #include "app/language_table.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,7 @@
 #include <string>
 
 namespace {
-unsigned short LangId(unsigned primary, unsigned sub) { return static_cast<unsigned short>(primary | sub << 10); }
+unsigned short LangId(unsigned primary, unsigned sub) { return static_cast<unsigned short>(primary | sub << kPrimaryLanguageBits); }
 }  // namespace
 
 TEST(StartupRules, SystemLanguagePicksItsButtonAndNativeCaption) {

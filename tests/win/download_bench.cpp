@@ -3,8 +3,9 @@
 // measured here (4096 one-millisecond pauses at the worker's timer resolution), then nominal
 // (1 ms each). --smoke downloads a small body and measures 64 pauses, for the test command.
 #include "base/loader_state.h"
+#include "base/text.h"
 #include "net/download_worker.h"
-#include "net/internet_handle.h"
+#include "net/internet.h"
 #include "res/resource_ids.h"
 
 #include <windows.h>

@@ -61,7 +61,7 @@ TEST_F(DownloadWindowTest, CloseRequestsAndStrayTimersChangeNothing) {
 TEST_F(DownloadWindowTest, FailedDownloadShowsMessage5WithFocusedOk) {
     SendMessageA(hwnd_, WM_DOWNLOAD_DONE, 0, 0);
     EXPECT_EQ(Text(NoticeBox), "Initializing...") << "no download is running: a stray DM_REPOSITION";
-    DownloadEndDue = true;
+    DownloadWindowPhase = WindowPhase::kDownloading;
     SendMessageA(hwnd_, WM_DOWNLOAD_DONE, 0x10000, 0);  // low 16 bits are not 1: a failure
     EXPECT_EQ(Text(NoticeBox),
               "A network error occured while downloading software.\r\nPlease try again later...");

@@ -2,6 +2,7 @@
 #include "net/download_worker.h"
 
 #include "base/loader_state.h"
+#include "base/text.h"
 #include "res/resource_ids.h"
 #include "win_test_support.h"
 

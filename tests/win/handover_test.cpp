@@ -2,6 +2,7 @@
 #include "ui/handover.h"
 
 #include "base/loader_state.h"
+#include "base/text.h"
 #include "win_test_support.h"
 
 #include <gtest/gtest.h>

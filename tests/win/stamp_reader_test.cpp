@@ -2,6 +2,7 @@
 #include "stamp/stamp_reader.h"
 
 #include "base/loader_state.h"
+#include "base/text.h"
 #include "net/builtin_config.h"
 #include "net/scrambler.h"
 #include "stamp/registry_records.h"

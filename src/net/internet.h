@@ -1,5 +1,5 @@
-// WinInet, loaded from the system folder when first needed, and the owner of one WinInet
-// handle, closed on every path out of the operation that opened it.
+// WinInet, loaded from the system folder when first needed, the owner of one WinInet handle
+// (closed on every path out of the operation that opened it), and what every request shares.
 #pragma once
 #include <windows.h>
 #include <wininet.h>

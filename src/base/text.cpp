@@ -1,0 +1,22 @@
+// Bounded text helpers, portable.
+#include "base/text.h"
+
+#include <cstring>
+
+std::size_t CopyText(char* dst, std::size_t cap, const char* src) {
+    std::size_t n = 0;
+    while (n + 1 < cap && src[n] != 0) {
+        dst[n] = src[n];
+        ++n;
+    }
+    dst[n] = 0;
+    return n;
+}
+
+bool AppendText(char* dst, std::size_t cap, const char* src) {
+    std::size_t have = std::strlen(dst);
+    std::size_t add = std::strlen(src);
+    if (have + add + 1 > cap) return false;
+    std::memcpy(dst + have, src, add + 1);
+    return true;
+}

@@ -1,0 +1,9 @@
+// The two bounded text helpers that every copy into a fixed buffer goes through.
+#pragma once
+#include <cstddef>
+
+// Bounded copy that always terminates dst (cap > 0); returns the length copied.
+std::size_t CopyText(char* dst, std::size_t cap, const char* src);
+// Appends src to the text in dst if the whole of it fits with the NUL; returns false otherwise
+// and leaves dst unchanged.
+bool AppendText(char* dst, std::size_t cap, const char* src);
