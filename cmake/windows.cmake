@@ -82,6 +82,10 @@ function(add_loader name library company)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     target_link_options(${name} PRIVATE -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/loader-i686.ld)
     set_target_properties(${name} PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/loader-i686.ld)
+    # Without the linker's DOS program the headers fit in one 512-byte block (see the script).
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/compact_pe_headers.py $<TARGET_FILE:${name}>
+      VERBATIM)
   endif()
 endfunction()
 add_loader(loader loader_win "${LOADER_COMPANY_NAME}")
