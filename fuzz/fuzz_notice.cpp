@@ -1,10 +1,24 @@
-// Notice texts: the size line, placeholder expansion into a small buffer, and the rotation.
+// Notice texts: the size line, the rotation, and each view expanded into a small wide buffer.
 #include "ui/notice_format.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
+
+namespace {
+// Double-byte decoding as code page 932 does it: a lead byte takes the byte after it along.
+std::size_t Decode(unsigned codePage, const char* text, std::size_t n, wchar_t* out, std::size_t cap) {
+    if (n > cap) __builtin_trap();
+    std::size_t w = 0;
+    for (std::size_t i = 0; i < n; ++w) {
+        unsigned char b = static_cast<unsigned char>(text[i++]);
+        if (codePage == 932 && b >= 0x81 && i < n) ++i;
+        out[w] = b;
+    }
+    return w;
+}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string page(reinterpret_cast<const char*>(data), size);
@@ -13,18 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParseSizeLine(page.substr(0, lf).c_str());
     std::string text = lf == std::string::npos ? page : page.substr(lf + 1);
     const std::size_t cap = 512;
-    std::vector<char> expanded(cap + 16, 'G');
-    std::size_t n = ExpandNoticePlaceholders(text.c_str(), "[CASINO_ADDRESS] name", "addr[CASINO_NAME]",
-                                             expanded.data(), cap);
-    if (n >= cap || expanded[n] != 0 || expanded[cap] != 'G') __builtin_trap();
-    const char* start = expanded.data();
+    text = text.substr(0, cap - 1);
+    const char* start = text.c_str();
     const char* cursor = start;
     std::vector<char> view(cap);
+    std::vector<wchar_t> shown(cap + 16, L'G');
     for (int tick = 0; tick < 8; ++tick) {
         ComposeNoticeView(start, cursor, view.data(), view.size());
-        if (std::strlen(view.data()) != n) __builtin_trap();
+        if (std::strlen(view.data()) != text.size()) __builtin_trap();
+        std::size_t n = ExpandNoticeText(view.data(), 932, {"[CASINO_ADDRESS] name", 1252}, {"addr[CASINO_NAME]", 0},
+                                         Decode, shown.data(), cap);
+        if (n >= cap || shown[n] != 0 || shown[cap] != L'G') __builtin_trap();
         cursor = AdvanceNoticeCursor(start, cursor);
-        if (cursor < start || cursor > start + n) __builtin_trap();
+        if (cursor < start || cursor > start + text.size()) __builtin_trap();
     }
     return 0;
 }

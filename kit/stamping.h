@@ -6,8 +6,7 @@
 
 #include "stamp/stamp_writer.h"
 
-// The code page that the loader shows and stores the casino's names in.
-constexpr unsigned kNamesCodePage = 1252;
+using stamp::kNamesCodePage;
 
 // Control characters and backslashes escaped as \xNN; bytes above 127 too, unless the text is UTF-8.
 std::string Printable(const std::string& s, bool utf8 = false);

@@ -42,8 +42,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     }
     AppInstance = hInstance;
     if (lpCmdLine != nullptr && lpCmdLine[0] != 0) ParseHandOption(lpCmdLine, SiteOverrideUrl, kSiteOverrideSize);
-    if (DialogBoxParamA(hInstance, "LANGCHOOSER", nullptr, LanguageChooserProc, 0) != 0) {
-        DialogBoxParamA(hInstance, "MANAGER", nullptr, DownloadWindowProc, 0);
+    // Unicode dialogs, so that the notice box keeps the wide text it is given: Windows' edit
+    // control made by an ANSI dialog stores its text in the system's code page. Every other text
+    // is still set with the ANSI calls, and shows as it did.
+    if (DialogBoxParamW(hInstance, L"LANGCHOOSER", nullptr, LanguageChooserProc, 0) != 0) {
+        DialogBoxParamW(hInstance, L"MANAGER", nullptr, DownloadWindowProc, 0);
     }
     return 0;
 }

@@ -15,6 +15,8 @@ char SiteOverrideUrl[kSiteOverrideSize];
 char CasinoName[kCasinoTextSize];
 char CasinoAddress[kCasinoTextSize];
 char CasinoCompany[kCasinoTextSize];
+unsigned CasinoNameCodePage;
+unsigned CasinoAddressCodePage;
 
 const char* LanguageCode;
 int SelectedLanguageIndex;

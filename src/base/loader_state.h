@@ -30,6 +30,11 @@ extern char SiteOverrideUrl[kSiteOverrideSize];
 extern char CasinoName[kCasinoTextSize];
 extern char CasinoAddress[kCasinoTextSize];
 extern char CasinoCompany[kCasinoTextSize];
+// The code pages of CasinoName's and CasinoAddress's bytes, for showing them: 0, the system's
+// ANSI code page, for the built-in names and the registry's overrides (the ANSI registry call
+// converted those into it); the stamp's own code page for names read from the stamp.
+extern unsigned CasinoNameCodePage;
+extern unsigned CasinoAddressCodePage;
 
 extern const char* LanguageCode;
 extern int SelectedLanguageIndex;

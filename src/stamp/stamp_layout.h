@@ -21,6 +21,10 @@ constexpr std::int64_t kStartXAt = 132;
 constexpr std::int64_t kStartYAt = 134;
 constexpr std::int64_t kCcniTrailerSize = 150;  // image data starts at -(L + 150)
 
+// The code page of the names area's bytes (Windows-1252): loaderkit encodes the names in it, and
+// the loader decodes them with it wherever it shows them.
+constexpr unsigned kNamesCodePage = 1252;
+
 constexpr std::size_t kMagicSize = 4;
 constexpr std::size_t kVersionTagSize = 11;
 constexpr std::size_t kDownloadIdSize = 20;

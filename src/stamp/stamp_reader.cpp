@@ -53,10 +53,12 @@ void ApplyNames(const unsigned char* area) {
     CopySpan(text, sizeof text, area, split.name);
     StoreMiscValue(text, kSurnameValue);
     CopyText(CasinoName, kCasinoTextSize, text);
+    CasinoNameCodePage = stamp::kNamesCodePage;
     if (!split.address.present) return;
     CopySpan(text, sizeof text, area, split.address);
     StoreMiscValue(text, kUrlValue);
     CopyText(CasinoAddress, kCasinoTextSize, text);
+    CasinoAddressCodePage = stamp::kNamesCodePage;
     if (!split.company.present) return;
     CopySpan(CasinoCompany, kCasinoTextSize, area, split.company);
     StoreMiscValue(CasinoCompany, kCompanyValue);

@@ -31,24 +31,41 @@ std::size_t Put(char* out, std::size_t w, std::size_t limit, const char* text, s
 }
 }  // namespace
 
-std::size_t ExpandNoticePlaceholders(const char* text, const char* name, const char* address,
-                                     char* out, std::size_t cap) {
+std::size_t ExpandNoticeText(const char* text, unsigned codePage, const NoticeName& name, const NoticeName& address,
+                             NoticeDecoder decode, wchar_t* out, std::size_t cap) {
     if (cap == 0) return 0;
     const std::size_t limit = cap - 1;
-    const std::size_t nameLength = std::strlen(name);
-    const std::size_t addressLength = std::strlen(address);
     std::size_t w = 0;
+    const char* run = text;  // the bytes since the last placeholder, not yet decoded
     const char* p = text;
-    while (*p != 0 && w < limit) {
+    for (;;) {
+        const NoticeName* inserted = nullptr;
+        std::size_t skip = 0;
         if (std::strncmp(p, kNamePlaceholder, sizeof kNamePlaceholder - 1) == 0) {
-            w = Put(out, w, limit, name, nameLength);
-            p += sizeof kNamePlaceholder - 1;
+            inserted = &name;
+            skip = sizeof kNamePlaceholder - 1;
         } else if (std::strncmp(p, kAddressPlaceholder, sizeof kAddressPlaceholder - 1) == 0) {
-            w = Put(out, w, limit, address, addressLength);
-            p += sizeof kAddressPlaceholder - 1;
-        } else {
-            out[w++] = *p++;
+            inserted = &address;
+            skip = sizeof kAddressPlaceholder - 1;
+        } else if (*p != 0) {
+            ++p;
+            continue;
         }
+        // The run before the placeholder (or the end), then the name it stands for. Never more
+        // bytes than characters of room, so that the decoder never needs more room than it has.
+        NoticeName piece = {run, codePage};
+        std::size_t n = static_cast<std::size_t>(p - run);
+        for (;;) {
+            std::size_t take = limit - w < n ? limit - w : n;
+            if (take != 0) w += decode(piece.codePage, piece.text, take, out + w, take);
+            if (inserted == nullptr) break;
+            piece = *inserted;
+            n = std::strlen(piece.text);
+            inserted = nullptr;
+        }
+        if (skip == 0) break;
+        p += skip;
+        run = p;
     }
     out[w] = 0;
     return w;

@@ -1,14 +1,15 @@
 // Notice text: the page's first line announces the installer size, the rest rotates line by
-// line in the notice box every 500 ms while the installer downloads.
+// line in the notice box every 500 ms while the installer downloads. Each view is shown as wide
+// text, decoded from the chosen language's code page, so that it reads right on any system.
 #include "ui/notice_text.h"
 
 #include "ui/notice_box.h"
+#include "base/languages.h"
 #include "base/loader_state.h"
 #include "net/download_worker.h"
 #include "net/page_fetch.h"
 #include "ui/notice_format.h"
 
-#include <cstdlib>
 #include <cstring>
 
 char* NoticeStart;
@@ -16,30 +17,53 @@ char* NoticeCursor;
 UINT_PTR NoticeTimerId;
 
 namespace {
-// A new buffer holding text with its placeholders expanded, or nullptr.
-char* ExpandPlaceholders(const char* text) {
-    char* buffer = static_cast<char*>(std::malloc(kNoticeTextSize));
-    if (buffer == nullptr) return nullptr;
-    ExpandNoticePlaceholders(text, CasinoName, CasinoAddress, buffer, kNoticeTextSize);
-    return buffer;
-}
+// The code page of the notice's bytes: the chosen language's, whatever the system's.
+unsigned NoticeCodePage;
+// The notice box's own font, where it needs one; deleted with the window.
+HFONT NoticeFont;
 
 bool PrepareNotice() {
     if (!FetchPage(WorkBuffer) || ReplyBuffer == nullptr) return false;
     char* lf = std::strchr(ReplyBuffer, '\n');
     if (lf == nullptr) return false;
     *lf = 0;
-    ReleaseNoticeText();
-    NoticeStart = ExpandPlaceholders(lf + 1);
-    if (NoticeStart == nullptr) return false;
+    // The text stays where the fetch put it, in ReplyBuffer: no page is fetched after it.
+    NoticeStart = lf + 1;
     NoticeCursor = NoticeStart;
     TotalBytes = ParseSizeLine(ReplyBuffer);
     return TotalBytes > 0;
+}
+
+// The dialog's font shows the system's code page only. Where the notice, or a name from the stamp,
+// is in another one, the box takes the same font made for the notice's character set: the font
+// mapper then picks a face that has its script (and the Latin letters of the names).
+void ChooseNoticeFont() {
+    NoticeCodePage = Languages[SelectedLanguageIndex >= 0 ? SelectedLanguageIndex : kEnglishIndex].codePage;
+    unsigned system = GetACP();
+    unsigned stamped = CasinoNameCodePage | CasinoAddressCodePage;  // 0, or the stamp's code page
+    if (NoticeCodePage == system && (stamped == 0 || stamped == system)) return;
+    LOGFONTA font;
+    CHARSETINFO charset;
+    HGDIOBJ dialogFont = reinterpret_cast<HGDIOBJ>(SendMessageA(NoticeBox, WM_GETFONT, 0, 0));
+    if (GetObjectA(dialogFont, sizeof font, &font) != sizeof font ||
+        !TranslateCharsetInfo(reinterpret_cast<DWORD*>(static_cast<UINT_PTR>(NoticeCodePage)), &charset,
+                              TCI_SRCCODEPAGE))
+        return;
+    font.lfCharSet = static_cast<BYTE>(charset.ciCharset);
+    font.lfFaceName[0] = 0;
+    NoticeFont = CreateFontIndirectA(&font);
+    if (NoticeFont != nullptr) SendMessageA(NoticeBox, WM_SETFONT, reinterpret_cast<WPARAM>(NoticeFont), FALSE);
+}
+
+std::size_t DecodeCodePage(unsigned codePage, const char* text, std::size_t n, wchar_t* out, std::size_t cap) {
+    return static_cast<std::size_t>(
+        MultiByteToWideChar(codePage, 0, text, static_cast<int>(n), out, static_cast<int>(cap)));
 }
 }  // namespace
 
 bool LoadNoticeText(HWND window) {
     if (!PrepareNotice()) return false;
+    ChooseNoticeFont();
     bool started = FixInstallerPath() && StartDownloadWorker(window);
     NoticeTimerId = SetTimer(window, NOTICE_TIMER_ID, NOTICE_TIMER_PERIOD_MS, nullptr);
     // Without a worker no progress and no end would ever come: report it as the failed
@@ -49,12 +73,15 @@ bool LoadNoticeText(HWND window) {
 }
 
 void RotateNotice(HWND window, UINT timerId) {
-    if (NoticeTimerId == 0 || timerId != NoticeTimerId || NoticeStart == nullptr || NoticeCursor == nullptr) return;
-    char* view = static_cast<char*>(std::calloc(kNoticeTextSize, 1));
-    if (view == nullptr) return;
+    if (NoticeTimerId == 0 || timerId != NoticeTimerId || NoticeStart == nullptr) return;
+    // The view's bytes, and the wide text they are shown as: kept for the program's life, as
+    // the view is composed twice a second.
+    static char view[kNoticeTextSize];
+    static wchar_t shown[kNoticeTextSize];
     ComposeNoticeView(NoticeStart, NoticeCursor, view, kNoticeTextSize);
-    SetWindowTextA(NoticeBox, view);
-    std::free(view);
+    ExpandNoticeText(view, NoticeCodePage, {CasinoName, CasinoNameCodePage}, {CasinoAddress, CasinoAddressCodePage},
+                     DecodeCodePage, shown, kNoticeTextSize);
+    SetWindowTextW(NoticeBox, shown);
     NoticeCursor = const_cast<char*>(AdvanceNoticeCursor(NoticeStart, NoticeCursor));
     ParkFocus(window);
 }
@@ -65,7 +92,8 @@ void StopNoticeRotation(HWND window) {
 }
 
 void ReleaseNoticeText() {
-    std::free(NoticeStart);
+    if (NoticeFont != nullptr) DeleteObject(NoticeFont);
+    NoticeFont = nullptr;
     NoticeStart = nullptr;
     NoticeCursor = nullptr;
 }

@@ -6,10 +6,10 @@
 
 #include "base/loader_state.h"
 
-// The expanded text and each view of it are bounded like the page they come from.
+// Each view of the text, and the wide text it is shown as, are bounded like the page.
 constexpr std::size_t kNoticeTextSize = kPageSize;
 
-extern char* NoticeStart;   // the expanded text, or null
+extern char* NoticeStart;   // the text after the size line, in ReplyBuffer, or null
 extern char* NoticeCursor;  // where the next view begins
 extern UINT_PTR NoticeTimerId;  // 0 while no timer is set (SetTimer also answers 0 on failure)
 
@@ -23,5 +23,5 @@ bool LoadNoticeText(HWND window);
 void RotateNotice(HWND window, UINT timerId);
 // Kills the notice timer, if set: the rotation ends with the download.
 void StopNoticeRotation(HWND window);
-// Frees the notice text (at WM_DESTROY).
+// Forgets the notice text (at WM_DESTROY, where ReplyBuffer goes too).
 void ReleaseNoticeText();

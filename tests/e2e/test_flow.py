@@ -133,31 +133,44 @@ class FlowTest(OldInstallationTest):
         self.assertTrue(os.path.exists(self.old + ".old"))
         self.assertTrue(self.robot.gone(STAND_IN, 20000))
 
-    def test_players_read_their_notice_in_their_own_script(self):
+    def test_players_read_their_notice_in_their_own_script_on_any_system(self):
         # Notice files in UTF-8, as editors write them, each put by the kit into the code page of
-        # its language's systems: players on Japanese, Greek and Arabic systems read the lines
-        # as written, with the casino's name filled in.
-        texts = {"JAP": ("ja_JP.UTF-8", "ようこそ [CASINO_NAME] へ\n最新のソフトウェアをお届けします\n"),
-                 "GRE": ("el_GR.UTF-8", "Καλώς ήρθατε στο [CASINO_NAME]\nΤο λογισμικό έρχεται\n"),
-                 "ARA": ("ar_SA.UTF-8", "مرحبا بكم في [CASINO_NAME]\nالبرنامج في الطريق\n")}
+        # its language's systems; the casino's name from the built-in default, or stamped in
+        # Windows-1252. Whatever the system's own code page, the player reads the lines as
+        # written: on English, German, Japanese and Greek systems alike.
+        texts = {"JAP": "ようこそ、[CASINO_NAME]へ！\n最新のソフトウェアをお届けします\n",
+                 "GRE": "Καλώς ήρθατε στο [CASINO_NAME]\nΤο λογισμικό έρχεται\n",
+                 "ARA": "مرحبا بكم في [CASINO_NAME]\nالبرنامج في الطريق\n",
+                 "CHS": "欢迎来到 [CASINO_NAME]\n软件正在下载\n",
+                 "DEU": "Grüße von [CASINO_NAME]\nDie Software kommt gleich\n"}
         site, own = self.file("site"), []
-        for code, (_, text) in texts.items():
+        for code, text in texts.items():
             with open(self.file(code + ".txt"), "w", encoding="utf-8") as f:
                 f.write(text)
             own += ["--notice-for", "%s=%s" % (code, self.file(code + ".txt"))]
         subprocess.run([LOADERKIT, "site", "--out", site, "--site-url", self.site.url("/dl/"), "--installer",
                         FAKE_INSTALLER, *own], check=True, capture_output=True)
-        for code, (lang, text) in texts.items():
-            with self.subTest(code=code):
+        cafe = self.file("cafe.exe")
+        subprocess.run([LOADERKIT, "stamp", "--in", LOADER, "--out", cafe, "--tag", "V101", "--name", "Café Royal"],
+                       check=True, capture_output=True)
+        for code, lang, exe in (("JAP", "en_US.UTF-8", None), ("GRE", "ja_JP.UTF-8", None),
+                                ("ARA", "en_US.UTF-8", None), ("CHS", "de_DE.UTF-8", None),
+                                ("JAP", "ja_JP.UTF-8", cafe), ("DEU", "el_GR.UTF-8", cafe)):
+            with self.subTest(code=code, lang=lang, stamped=exe is not None):
+                self.robot.reg_delete(r"SOFTWARE\Halvorn Casino")  # no name kept from a stamped run
                 with open(os.path.join(site, "p_Tavmok_reg_%s.%s" % (code, code)), "rb") as f:
                     self.serve_package(page=f.read(), language=code, installer_mode="slow")
-                proc = self.start_loader(["HAND", self.config()], lang=lang)
-                self.choose()  # the system's language is the one checked
-                shown = text.replace("[CASINO_NAME]", "Halvorn Casino").replace("\n", "\r\n")
+                proc = self.start_loader(["HAND", self.config()], lang=lang, exe=exe)
+                self.choose(code)
+                name = "Café Royal" if exe else "Halvorn Casino"
+                shown = texts[code].replace("[CASINO_NAME]", name).replace("\n", "\r\n")
                 self.assertEqual(self.robot.wait_text(WINDOW, NOTICE, shown, 15000), shown)
-                self.screenshot("notice-" + code)
-                self.assertTrue(self.robot.gone(WINDOW, 30000))
-                self.assertEqual(self.finish(proc), 0)
+                if code == "JAP" and not exe:
+                    self.screenshot("notice-JAP-on-en_US")
+                # The rest of the flow is the whole-flow test's: this player's run ends here.
+                self.robot.cmd("kill", WINDOW)
+                self.assertTrue(self.robot.gone(WINDOW))
+                self.finish(proc)
 
     def test_bad_notice_pages_show_message_4_and_download_nothing(self):
         pages = {

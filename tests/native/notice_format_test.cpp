@@ -21,13 +21,32 @@ TEST(NoticeFormat, SizeLineReadsLikeThirtyTwoBitArithmetic) {
 }
 
 namespace {
+// Code page 1 widens each byte as it is; code page 2 shifts it up by 0x100, so the code page
+// each character was decoded with can be read back; code page 3 takes bytes in pairs, as
+// double-byte code pages do; code page 4 cannot be decoded at all.
+std::size_t TestDecode(unsigned codePage, const char* text, std::size_t n, wchar_t* out, std::size_t cap) {
+    EXPECT_LE(n, cap) << "more bytes than room";
+    if (codePage == 4) return 0;
+    std::size_t w = 0;
+    for (std::size_t i = 0; i < n && w < cap; i += codePage == 3 ? 2 : 1)
+        out[w++] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]) + (codePage == 2 ? 0x100 : 0));
+    return w;
+}
+
+std::wstring ExpandWide(const std::string& text, NoticeName name, NoticeName address, std::size_t cap,
+                        unsigned codePage = 1) {
+    std::vector<wchar_t> out(cap + 8, L'G');
+    std::size_t n = ExpandNoticeText(text.c_str(), codePage, name, address, TestDecode, out.data(), cap);
+    EXPECT_EQ(out[n], 0);
+    for (std::size_t i = cap; i < cap + 8; ++i) EXPECT_EQ(out[i], L'G') << "written past the buffer at " << i;
+    return std::wstring(out.data(), n);
+}
+
+// The expansion with every text decoded byte for byte, read back as bytes.
 std::string Expand(const std::string& text, const char* name = "Nord", const char* address = "nord.example",
                    std::size_t cap = 22000) {
-    std::vector<char> out(cap + 8, 'G');
-    std::size_t n = ExpandNoticePlaceholders(text.c_str(), name, address, out.data(), cap);
-    EXPECT_EQ(out[n], 0);
-    for (std::size_t i = cap; i < cap + 8; ++i) EXPECT_EQ(out[i], 'G') << "written past the buffer at " << i;
-    return std::string(out.data(), n);
+    std::wstring wide = ExpandWide(text, {name, 1}, {address, 1}, cap);
+    return std::string(wide.begin(), wide.end());
 }
 }  // namespace
 
@@ -49,6 +68,14 @@ TEST(NoticeFormat, ExpansionIsCutAtTheBuffersEnd) {
     EXPECT_EQ(out.find_first_not_of('N'), std::string::npos);
     EXPECT_EQ(Expand("abcdef", "n", "a", 4), "abc");
     EXPECT_EQ(Expand("ab[CASINO_NAME]", "xyz", "a", 5), "abxy") << "a replacement is cut too";
+}
+
+TEST(NoticeFormat, TextAndEachNameAreDecodedWithTheirOwnCodePage) {
+    EXPECT_EQ(ExpandWide("a[CASINO_NAME]b[CASINO_ADDRESS]", {"n", 1}, {"d", 2}, 64, 2), L"\u0161n\u0162\u0164");
+    EXPECT_EQ(ExpandWide("\x88\x9f[CASINO_NAME]\x82\xa0", {"Caf\xe9", 1}, {"", 1}, 64, 3), L"\x88" L"Caf\xe9\x82")
+        << "a pair is one character";
+    EXPECT_EQ(ExpandWide("abc[CASINO_NAME]def", {"n", 4}, {"", 1}, 64), L"abcdef") << "an undecodable name is left out";
+    EXPECT_EQ(ExpandWide("\x88\x9f\x88\x9f\x88\x9f", {"", 1}, {"", 1}, 3, 3), L"\x88") << "two bytes of room";
 }
 
 namespace {

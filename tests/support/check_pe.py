@@ -18,7 +18,7 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt
 # kernel32 functions that Windows 2000 and every XP already export. A function that is not here
 # is looked up at run time, or added once it is known to be that old: an import that the system
 # lacks keeps the whole program from starting.
-OLD_KERNEL32 = set("""CloseHandle CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
+OLD_KERNEL32 = set("""CloseHandle GetACP MultiByteToWideChar CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
 GetCommandLineA GetCommandLineW GetCurrentDirectoryW GetCurrentProcess GetCurrentProcessId
 GetFileInformationByHandle GetLastError GetModuleFileNameW GetModuleHandleA GetProcAddress
 GetSystemDefaultLangID GetSystemDirectoryA GetSystemDirectoryW GetTickCount GetVersion GetWindowsDirectoryA
@@ -208,6 +208,10 @@ def main():
     newer = sorted(set(kernel32) - OLD_KERNEL32)
     if newer:
         errors.append("imports kernel32 functions not known on Windows 2000 and XP before SP1: %s" % ", ".join(newer))
+    # The dialogs are made by the Unicode call, so that Windows' edit control keeps wide notice text.
+    user32 = imported.get("user32.dll", [])
+    if "DialogBoxParamW" not in user32 or "DialogBoxParamA" in user32:
+        errors.append("the dialogs must be made by DialogBoxParamW alone")
     manifests = [v for k, v in found.items() if k[0] == RT_MANIFEST and k[1] == 1]
     errors += manifest_errors(manifests[0]) if len(manifests) == 1 else ["manifest resource 1 missing"]
     versions = [v for k, v in found.items() if k[0] == RT_VERSION]
