@@ -1,5 +1,6 @@
 // The command-line tail and the uninstaller's command line from the registry.
 #include "app/command_line.h"
+#include "app/language_table.h"
 #include "ui/uninstall_path.h"
 
 #include <cstdint>
