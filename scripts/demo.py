@@ -102,6 +102,26 @@ def download_copy(base, cert):
     return loader
 
 
+def watch_notice(robot, loader, base, lang, code, name, chooser_shot=None):
+    """One player's run to its end: the chooser (language code checked, if given), the notice
+    with the casino's name, a screenshot of the window."""
+    p = run_loader(loader, lang, ["HAND", base + "config.txt"])
+    robot.wait(CHOOSER)
+    if chooser_shot:
+        time.sleep(0.5)
+        shot(robot, chooser_shot, CHOOSER)
+    if code:
+        robot.click(CHOOSER, LANG_BUTTON[code])
+    robot.click(CHOOSER, IDOK)
+    robot.wait(WINDOW)
+    robot.wait_text(WINDOW, NOTICE, "Nordlys Casino", 15000)
+    time.sleep(1.2)
+    print("  notice:", robot.text(WINDOW, NOTICE).replace("\r\n", " | "))
+    shot(robot, name, WINDOW)
+    robot.gone(WINDOW, 60000)
+    p.wait(30)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     shutil.rmtree(WORK, ignore_errors=True)
@@ -130,31 +150,9 @@ def main():
     robot = Robot()
     try:
         print("1. a Japanese player: the chooser, then the notice in Japanese")
-        p = run_loader(loader, "ja_JP.UTF-8", ["HAND", base + "config.txt"])
-        robot.wait(CHOOSER)
-        time.sleep(0.5)
-        shot(robot, "1-chooser-japanese", CHOOSER)
-        robot.click(CHOOSER, IDOK)
-        robot.wait(WINDOW)
-        robot.wait_text(WINDOW, NOTICE, "Nordlys Casino", 15000)
-        time.sleep(1.2)
-        print("  notice:", robot.text(WINDOW, NOTICE).replace("\r\n", " | "))
-        shot(robot, "1-download-window-japanese", WINDOW)
-        robot.gone(WINDOW, 60000)
-        p.wait(30)
-
+        watch_notice(robot, loader, base, "ja_JP.UTF-8", None, "1-download-window-japanese", "1-chooser-japanese")
         print("1b. a Japanese player on an English system: the notice still reads as written")
-        p = run_loader(loader, "en_US.UTF-8", ["HAND", base + "config.txt"])
-        robot.wait(CHOOSER)
-        robot.click(CHOOSER, LANG_BUTTON["JAP"])
-        robot.click(CHOOSER, IDOK)
-        robot.wait(WINDOW)
-        robot.wait_text(WINDOW, NOTICE, "Nordlys Casino", 15000)
-        time.sleep(1.2)
-        print("  notice:", robot.text(WINDOW, NOTICE).replace("\r\n", " | "))
-        shot(robot, "1b-download-window-japanese-on-english", WINDOW)
-        robot.gone(WINDOW, 60000)
-        p.wait(30)
+        watch_notice(robot, loader, base, "en_US.UTF-8", "JAP", "1b-download-window-japanese-on-english")
 
         print("2. an English player downloads and installs")
         old = os.path.join(WORK, "Halvorn Casino")
@@ -179,17 +177,7 @@ def main():
         print("  installer ran:", os.path.exists(record))
 
         print("3. an Arabic player on an Arabic system: the window is mirrored, the notice Arabic")
-        p = run_loader(loader, "ar_SA.UTF-8", ["HAND", base + "config.txt"])
-        robot.wait(CHOOSER)
-        robot.click(CHOOSER, LANG_BUTTON["ARA"])
-        robot.click(CHOOSER, IDOK)
-        robot.wait(WINDOW)
-        robot.wait_text(WINDOW, NOTICE, "Nordlys Casino", 15000)
-        print("  notice:", robot.text(WINDOW, NOTICE).replace("\r\n", " | "))
-        time.sleep(1.2)
-        shot(robot, "4-download-window-arabic", WINDOW)
-        robot.gone(WINDOW, 60000)
-        p.wait(30)
+        watch_notice(robot, loader, base, "ar_SA.UTF-8", "ARA", "4-download-window-arabic")
 
         print("4. no configuration server: the final message")
         p = run_loader(loader, "en_US.UTF-8", ["HAND", "http://127.0.0.1:9/config.txt"])
