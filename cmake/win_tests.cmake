@@ -73,6 +73,20 @@ add_test(NAME loader_branded_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_branded> ${CMAKE_OBJDUMP}
           "${TEST_PUBLISHER}" "${TEST_COMPANY}")
 
+# A loader with the resilient download, as an operator builds it, for the end-to-end tests of the
+# option: the same objects as the loader but for the worker, compiled with the option (the
+# linker then takes none of the library's). Its stall time-out is 3 s instead of 30 s, so that
+# a stall is noticed in seconds.
+add_library(resilient_worker OBJECT src/net/download_worker.cpp)
+target_compile_definitions(resilient_worker PRIVATE LOADER_RESILIENT_DOWNLOAD=1 LOADER_RECEIVE_TIMEOUT_MS=3000)
+target_compile_options(resilient_worker PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
+target_link_libraries(resilient_worker PRIVATE loader_core)
+add_loader(loader_resilient loader_win "${LOADER_COMPANY_NAME}" ON)
+target_sources(loader_resilient PRIVATE $<TARGET_OBJECTS:resilient_worker>)
+add_test(NAME loader_resilient_exe_check
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_resilient>
+          ${CMAKE_OBJDUMP} "" "${LOADER_COMPANY_NAME}" resilient)
+
 # The native loaderkit stamps the loader copies of the end-to-end tests.
 set(LOADERKIT ${CMAKE_SOURCE_DIR}/build/native/loaderkit CACHE FILEPATH "native loaderkit for the end-to-end tests")
 
@@ -83,13 +97,18 @@ foreach(test ${E2E_TESTS})
   add_test(NAME e2e.${name} COMMAND Python3::Interpreter -m unittest -v ${name}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e.${name} PROPERTIES
-    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_BRANDED_EXE=$<TARGET_FILE:loader_branded>;LOADER_TEST_PUBLISHER=${TEST_PUBLISHER};LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADER_PLANTED_DIR=${CMAKE_BINARY_DIR}/planted;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
+    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_BRANDED_EXE=$<TARGET_FILE:loader_branded>;LOADER_RESILIENT_EXE=$<TARGET_FILE:loader_resilient>;LOADER_TEST_PUBLISHER=${TEST_PUBLISHER};LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADER_PLANTED_DIR=${CMAKE_BINARY_DIR}/planted;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
     TIMEOUT 600 RESOURCE_LOCK wine_session)
 endforeach()
 
 add_executable(download_bench tests/win/download_bench.cpp)
 target_link_libraries(download_bench PRIVATE loader_win winmm)
 target_link_options(download_bench PRIVATE -static)
+# The same benchmark of the resilient download, beside an unpaced WinInet loop (scripts/bench.sh).
+add_executable(download_bench_resilient tests/win/download_bench.cpp $<TARGET_OBJECTS:resilient_worker>)
+target_link_libraries(download_bench_resilient PRIVATE loader_win winmm)
+target_compile_definitions(download_bench_resilient PRIVATE LOADER_RESILIENT_DOWNLOAD=1)
+target_link_options(download_bench_resilient PRIVATE -static)
 # The import check refuses a program that names a DLL outside the KnownDLLs: this one imports winmm.
 add_test(NAME loader_exe_check_refuses_other_dlls
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:download_bench> ${CMAKE_OBJDUMP})

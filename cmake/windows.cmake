@@ -46,6 +46,9 @@ endfunction()
 # can link the same objects.
 add_loader_win(loader_win ${CMAKE_BINARY_DIR}/generated/builtin_config.cpp "${LOADER_PRIMARY_CONFIG_URL}"
                "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${LOADER_INSTALLER_PUBLISHER}")
+if(LOADER_RESILIENT_DOWNLOAD)
+  target_compile_definitions(loader_win PRIVATE LOADER_RESILIENT_DOWNLOAD=1)
+endif()
 
 # Our own entry point instead of the MinGW start-up files (see main.cpp); the C symbol of
 # LoaderEntry carries a leading underscore on i686 only.
@@ -66,9 +69,14 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/manifest.xml CONTENT "${mani
 set_source_files_properties(src/res/loader.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_BINARY_DIR}/generated/manifest.xml;${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h")
 # company: the CompanyName of the file's version information (configure has refused quotes and
-# backslashes in it, which the resource script would read as its own syntax).
+# backslashes in it, which the resource script would read as its own syntax). A true fourth
+# argument names the resilient download in the version information (library built with it).
 function(add_loader name library company)
   set(LOADER_COMPANY_RC "${company}")
+  set(LOADER_RESILIENT_RC 0)
+  if(ARGV3)
+    set(LOADER_RESILIENT_RC 1)
+  endif()
   configure_file(${CMAKE_SOURCE_DIR}/cmake/version_info.h.in ${CMAKE_BINARY_DIR}/generated/${name}/version_info.h @ONLY)
   set_property(SOURCE src/res/loader.rc APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/generated/${name}/version_info.h)
   add_executable(${name} WIN32 src/app/main.cpp src/res/loader.rc)
@@ -88,12 +96,12 @@ function(add_loader name library company)
       VERBATIM)
   endif()
 endfunction()
-add_loader(loader loader_win "${LOADER_COMPANY_NAME}")
+add_loader(loader loader_win "${LOADER_COMPANY_NAME}" ${LOADER_RESILIENT_DOWNLOAD})
 
 enable_testing()
 add_test(NAME loader_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader> ${CMAKE_OBJDUMP}
-          "${LOADER_INSTALLER_PUBLISHER}" "${LOADER_COMPANY_NAME}")
+          "${LOADER_INSTALLER_PUBLISHER}" "${LOADER_COMPANY_NAME}" "$<$<BOOL:${LOADER_RESILIENT_DOWNLOAD}>:resilient>")
 
 # The Win32 and end-to-end suites run wherever Wine can execute this build: always for x86_64,
 # and for i686 only where the test command found a working 32-bit Wine.

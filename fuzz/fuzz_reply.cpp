@@ -3,6 +3,7 @@
 // served as it stands (already "unscrambled" text is fine: any bytes are a valid reply).
 #include "base/loader_state.h"
 #include "net/discovery_rules.h"
+#include "net/range_request.h"
 #include "net/reply_parser.h"
 #include "net/scrambler.h"
 
@@ -43,6 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReadReplyText(plain.c_str(), key, dest, sizeof dest);
         ReadReplyText(plain.c_str(), key, nullptr, 0);
     }
+    std::uint32_t first = 0, total = 0;
+    if (ParseContentRange(plain.c_str(), &first, &total) && first >= total) __builtin_trap();
+    char headers[96];
+    if (BuildRangeHeaders(first, plain.c_str(), headers, sizeof headers) && std::strlen(headers) >= sizeof headers)
+        __builtin_trap();
     std::string copy = plain;
     ReadReplyText(plain.c_str(), "sUrl", dest, sizeof dest);
     if (copy != plain) __builtin_trap();

@@ -2,7 +2,9 @@
 # Benchmarks, run on demand; they print figures and assert nothing.
 #   download: a 16 MiB installer from the local site with the real worker, on each build that
 #             can run here (x86_64 under 64-bit Wine; i686 under 32-bit Wine where the kernel
-#             runs 32-bit programs), beside the pause floor measured in the same run.
+#             runs 32-bit programs), beside the pause floor measured in the same run; and the
+#             same through the LOADER_RESILIENT_DOWNLOAD worker beside an unpaced WinInet loop
+#             with 64 KB reads in the same run, with their ratio.
 #   stamps:   signed copies of the i686 loader.exe stamped per second by the optimised
 #             loaderkit, one process per stamp through a pipe, as a web server's handler runs it.
 #   endpoint: stamped downloads per second through nginx and the CGI endpoint (scripts/serve.sh),
@@ -28,13 +30,17 @@ export DISPLAY=$display
 trap 'tests/support/xvfb.sh stop "$xvfb_pid"' EXIT
 for build in "${builds[@]+"${builds[@]}"}"; do
   cmake --preset "$build" -DLOADER_WIN_TESTS=ON >/dev/null
-  cmake --build --preset "$build" --target download_bench >/dev/null
+  cmake --build --preset "$build" --target download_bench download_bench_resilient >/dev/null
   wine=/usr/lib/wine/wine64
   [ "$build" = win32 ] && wine=/usr/lib/wine/wine
   for run in $(seq 1 "${BENCH_RUNS:-3}"); do
     echo -n "$build run $run: "
     LOADER_WINE=$wine LOADER_BUILD_DIR="$PWD/build/$build" python3 tests/support/scripted_site.py --fixtures \
       --exec tests/support/wine-run.sh "build/$build/download_bench.exe"
+    echo -n "$build run $run, LOADER_RESILIENT_DOWNLOAD: "
+    LOADER_WINE=$wine LOADER_BUILD_DIR="$PWD/build/$build" python3 tests/support/scripted_site.py --fixtures \
+      --exec tests/support/wine-run.sh "build/$build/download_bench_resilient.exe" | tr '\n' ' '
+    echo
   done
 done
 

@@ -19,7 +19,8 @@ bool FixInstallerPath();
 void ReleaseInstallerFile();
 
 // Thread function for _beginthreadex; the argument is the download window's handle. Writes
-// InstallerPath, posts WM_DOWNLOAD_PROGRESS after every read and WM_DOWNLOAD_DONE (1 success,
+// InstallerPath, posts WM_DOWNLOAD_PROGRESS after every read (at most every 50 ms, and once at
+// the end, in a LOADER_RESILIENT_DOWNLOAD build) and WM_DOWNLOAD_DONE (1 success,
 // 0 failure) once at the end; on success InstallerFile holds the file.
 unsigned __stdcall DownloadWorker(void* window);
 

@@ -3,6 +3,7 @@ meter, installer download and start, and the old installation moved aside; and e
 with its final message."""
 import os
 import shutil
+import struct
 import subprocess
 import time
 import unittest
@@ -214,6 +215,65 @@ class FlowTest(OldInstallationTest):
         self.assertTrue(self.robot.gone(WINDOW, 30000))
         self.assertEqual(self.finish(proc), 0)
         self.assertTrue(os.path.exists(self.old + ".old"))
+
+    def test_the_resilient_download_resumes_cut_transfers_and_gives_up_within_a_bound(self):
+        # A loader built with LOADER_RESILIENT_DOWNLOAD (its receive time-out shortened to 3 s).
+        # Each transfer is cut or halted mid-body by the site and arrives byte for byte, and the
+        # installer starts: resumed with a range request from the file's end where the site
+        # answers one for the same file, started over where it does not.
+        exe = os.environ["LOADER_RESILIENT_EXE"]
+        with open(FAKE_INSTALLER, "rb") as f:
+            program = f.read()
+        body = program + bytes(range(256)) * (12 * 1024)  # 3 MB and the program
+        other = program + bytes(reversed(range(256))) * (12 * 1024)
+        n = len(body)
+        thirds = [n * 3 // 10, n * 6 // 10, n * 9 // 10]
+        cases = [  # name, how the site serves it, the file served last, the Range of each retry
+            ("cut at 30, 60 and 90 %", dict(ranges=True, etag='"v1"', cuts=thirds), body,
+             ["bytes=%d-" % c for c in thirds]),
+            ("a site that ignores ranges", dict(cuts=[n // 2], etag='"v1"'), body, ["bytes=%d-" % (n // 2)]),
+            ("a file changed between two attempts", dict(ranges=True, etag='"v1"', cuts=[n // 2], changed=(other, '"v2"')),
+             other, ["bytes=%d-" % (n // 2)]),
+            # The read that the stall holds is left behind: resumed from the last whole 64 KB read.
+            ("a stall longer than the time-out", dict(ranges=True, etag='"v1"', stall=(n // 3, 20)), body,
+             ["bytes=%d-" % (n // 3 // 65536 * 65536)]),
+        ]
+        record = self.file("installer-record.txt")
+        for name, route, served, retries in cases:
+            with self.subTest(name):
+                if os.path.exists(record):
+                    os.remove(record)
+                self.site.log.clear()
+                self.serve_package(installer=body, installer_file=route)
+                proc = self.start_loader(["HAND", self.config()], exe=exe)
+                self.choose()
+                started = time.time()
+                self.assertTrue(self.robot.gone(WINDOW, 40000), "the window ends once the installer starts")
+                self.assertLess(time.time() - started, 15, "a stall is noticed after the 3 s time-out, not waited out")
+                self.assertEqual(self.finish(proc), 0)
+                self.assertTrue(wait_until(lambda: os.path.exists(record)), "the installer ran")
+                with open(self.file("cinstall.exe"), "rb") as f:
+                    self.assertTrue(f.read() == served, "the file is exactly the one served last")
+                asked = self.requests_for("ENG.exe")
+                self.assertEqual([r["range"] for r in asked], [None] + retries)
+                self.assertEqual({r["if_range"] for r in asked[1:]}, {'"v1"'})
+        # Refused at every attempt: five attempts, 1 + 2 + 4 + 8 s apart, then message 5. The
+        # bound and its pauses are the same code in both builds: this 15 s case runs on one.
+        with open(exe, "rb") as f:
+            head = f.read(512)
+        if struct.unpack_from("<H", head, struct.unpack_from("<I", head, 0x3C)[0] + 4)[0] != 0x8664:
+            return
+        os.rename(self.old + ".old", self.old)
+        self.site.log.clear()
+        self.serve_package(installer=body, installer_mode="abort")
+        started = time.time()
+        proc = self.start_loader(["HAND", self.config()], exe=exe)
+        self.choose()
+        self.final_message(5, 40000)
+        self.assertLess(time.time() - started, 40)
+        self.assertEqual(len(self.requests_for("ENG.exe")), 5)
+        self.assertTrue(os.path.exists(self.old), "the old installation stays where it is")
+        self.close_with_ok(proc)
 
     def test_https_fails_closed_and_works_with_a_trusted_chain(self):
         untrusted, trusted = ScriptedSite(), ScriptedSite()

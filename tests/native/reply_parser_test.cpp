@@ -1,7 +1,9 @@
-// The configuration reply readers, in place on ReplyBuffer.
+// The configuration reply readers, in place on ReplyBuffer; and the range answers of a resumed
+// download, which come from a server too.
 #include "net/reply_parser.h"
 
 #include "base/loader_state.h"
+#include "net/range_request.h"
 
 #include <gtest/gtest.h>
 
@@ -118,4 +120,39 @@ TEST_F(ReplyParser, MissingReplyBufferReadsAsMissingFields) {
     EXPECT_EQ(out, 5);
     EXPECT_EQ(GetReplyText("sUrl", dest, sizeof dest), 0);
     EXPECT_STREQ(dest, "keep");
+}
+
+TEST(RangeAnswers, ContentRangeIsTakenOnlyWhole) {
+    struct Case {
+        const char* text;
+        bool ok;
+        std::uint32_t first, total;
+    } cases[] = {
+        {"bytes 100-999/1000", true, 100, 1000},     {"bytes 0-0/1", true, 0, 1},
+        {"bytes  7 - 9 / 10", true, 7, 10},          {"bytes 4294967294-4294967294/4294967295", true, 4294967294u, 4294967295u},
+        {"bytes 100-999/*", false, 0, 0},            {"bytes */1000", false, 0, 0},
+        {"bytes 100-99/1000", false, 0, 0},          {"bytes 100-1000/1000", false, 0, 0},
+        {"bytes 1-2/4294967296", false, 0, 0},       {"bytes 1-2/3x", false, 0, 0},
+        {"items 1-2/3", false, 0, 0},                {"bytes=1-2/3", false, 0, 0},
+        {"bytes -2/3", false, 0, 0},                 {"", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::uint32_t first = 77, total = 77;
+        EXPECT_EQ(ParseContentRange(c.text, &first, &total), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(first, c.first) << c.text;
+            EXPECT_EQ(total, c.total) << c.text;
+        }
+    }
+}
+
+TEST(RangeAnswers, RangeHeadersFitWholeOrNotAtAll) {
+    char out[64];
+    ASSERT_TRUE(BuildRangeHeaders(1048576, "\"v2\"", out, sizeof out));
+    EXPECT_STREQ(out, "Range: bytes=1048576-\r\nIf-Range: \"v2\"\r\n");
+    EXPECT_FALSE(BuildRangeHeaders(5, "\"a\"\r\nX-Evil: 1", out, sizeof out)) << "a validator cannot add a header";
+    EXPECT_STREQ(out, "");
+    std::string longest(64, 'v');
+    EXPECT_FALSE(BuildRangeHeaders(5, longest.c_str(), out, sizeof out));
+    EXPECT_STREQ(out, "");
 }

@@ -18,7 +18,7 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt
 # kernel32 functions that Windows 2000 and every XP already export. A function that is not here
 # is looked up at run time, or added once it is known to be that old: an import that the system
 # lacks keeps the whole program from starting.
-OLD_KERNEL32 = set("""CloseHandle GetACP MultiByteToWideChar CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
+OLD_KERNEL32 = set("""CloseHandle CreateEventA GetACP MultiByteToWideChar SetEndOfFile SetEvent SetFilePointer CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
 GetCommandLineA GetCommandLineW GetCurrentDirectoryW GetCurrentProcess GetCurrentProcessId
 GetFileInformationByHandle GetLastError GetModuleFileNameW GetModuleHandleA GetProcAddress
 GetSystemDefaultLangID GetSystemDirectoryA GetSystemDirectoryW GetTickCount GetVersion GetWindowsDirectoryA
@@ -190,7 +190,9 @@ def main():
     exe, objdump = sys.argv[1], sys.argv[2]
     checks_publisher = len(sys.argv) > 3 and bool(sys.argv[3])
     company = sys.argv[4] if len(sys.argv) > 4 else None
-    most = MAX_PE32_BYTES + (2048 if checks_publisher else 0)
+    # A build with the resilient download says so in its version information, and may be 2 KB larger.
+    resilient = len(sys.argv) > 5 and sys.argv[5] == "resilient"
+    most = MAX_PE32_BYTES + (2048 if checks_publisher else 0) + (2048 if resilient else 0)
     data = open(exe, "rb").read()
     magic, subsystem, found = resources(data)
     errors = []
@@ -216,6 +218,12 @@ def main():
     errors += manifest_errors(manifests[0]) if len(manifests) == 1 else ["manifest resource 1 missing"]
     versions = [v for k, v in found.items() if k[0] == RT_VERSION]
     errors += version_errors(versions[0], company) if len(versions) == 1 else ["version information missing"]
+    try:
+        special = version_strings(versions[0])[1].get("SpecialBuild") if versions else None
+    except (ValueError, struct.error):
+        special = None
+    if (special == "resilient download") != resilient:
+        errors.append("SpecialBuild must name the resilient download exactly when the build has it")
     for name in ("LANGCHOOSER", "MANAGER"):
         entries = [v for k, v in found.items() if k[0] == RT_DIALOG and k[1] == name]
         if not entries:

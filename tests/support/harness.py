@@ -242,10 +242,11 @@ class LoaderTest(unittest.TestCase):
 
     # -- the demo site ------------------------------------------------------------------------
     def serve_package(self, installer=None, text=None, size=None, page=None, variant=None, language="ENG",
-                      host=None, installer_mode="normal", installer_status=200):
+                      host=None, installer_mode="normal", installer_status=200, installer_file=None):
         """A download site under /dl/ with the notice and installer of every variant of a language.
         page replaces the whole notice page; otherwise it is the size line (the installer's
-        length unless size is given) and text."""
+        length unless size is given) and text. installer_file: how the installer's route serves it
+        (ranges, cuts, stalls: see scripted_site.Route)."""
         if installer is None:
             with open(FAKE_INSTALLER, "rb") as f:
                 installer = f.read()
@@ -257,7 +258,8 @@ class LoaderTest(unittest.TestCase):
         for v in ([variant] if variant else ["_reg_", "_sys_"]):
             stem = "/dl/p_Tavmok%s%s" % (v, language)
             self.site.add(stem + "." + language, page, host=host)
-            self.site.add(stem + ".exe", body, host=host, mode=installer_mode, status=installer_status, delay=0.6)
+            self.site.add(stem + ".exe", body, host=host, mode=installer_mode, status=installer_status, delay=0.6,
+                          **(installer_file or {}))
         return body
 
     def config(self, path="/cfg", host=None):

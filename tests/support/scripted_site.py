@@ -50,12 +50,23 @@ def unscramble(data):
 
 
 class Route:
-    def __init__(self, body=b"", status=200, mode="normal", delay=0.0, headers=None):
+    def __init__(self, body=b"", status=200, mode="normal", delay=0.0, headers=None, ranges=False, etag=None,
+                 cuts=(), stall=None, changed=None):
         self.body = body.encode("latin-1") if isinstance(body, str) else body
         self.status = status
         self.mode = mode  # normal | abort | cut | slow | late (the whole answer after delay)
         self.delay = delay
         self.headers = headers or {}
+        # A file as a web server serves it: "Range: bytes=N-" answered with 206 while If-Range
+        # names its ETag (ranges), each answer cut off before the file offset cuts[k] of the
+        # k-th request, or halted at stall = (offset, seconds) in the first one; changed =
+        # (body, etag) replaces the file after the first request.
+        self.ranges = ranges
+        self.etag = etag
+        self.cuts = list(cuts)
+        self.stall = stall
+        self.changed = changed
+        self.served = 0
 
 
 class ScriptedSite:
@@ -69,8 +80,9 @@ class ScriptedSite:
         self.tunnel_tls = None  # (certificate file, key file) for CONNECT tunnels
 
     # -- routes ---------------------------------------------------------------------------
-    def add(self, path, body=b"", status=200, host=None, mode="normal", delay=0.0, headers=None):
-        self.routes[(host, path)] = Route(body, status, mode, delay, headers)
+    def add(self, path, body=b"", status=200, host=None, mode="normal", delay=0.0, headers=None, **file):
+        """file: the Route's ranges, etag, cuts, stall and changed."""
+        self.routes[(host, path)] = Route(body, status, mode, delay, headers, **file)
 
     def reply(self, path, text, host=None, status=200):
         """A configuration reply, scrambled as the configuration server sends it."""
@@ -128,7 +140,8 @@ class ScriptedSite:
         else:
             host = (h.headers.get("Host") or "").split(":")[0]
             path = target
-        entry = {"path": path, "host": host, "agent": h.headers.get("User-Agent", ""), "time": time.time()}
+        entry = {"path": path, "host": host, "agent": h.headers.get("User-Agent", ""), "time": time.time(),
+                 "range": h.headers.get("Range"), "if_range": h.headers.get("If-Range")}
         with self._lock:
             self.log.append(entry)
         if path == "/_log":
@@ -163,7 +176,48 @@ class ScriptedSite:
         finally:
             inner.close()
 
+    def _send_file(self, h, route):
+        with self._lock:
+            k = route.served
+            route.served += 1
+            body, etag = route.body, route.etag
+            if route.changed and k >= 1:
+                body, etag = route.changed
+        start = 0
+        wanted = h.headers.get("Range", "")
+        if route.ranges and wanted.startswith("bytes=") and wanted.endswith("-") and \
+                h.headers.get("If-Range") == etag and wanted[6:-1].isdigit() and int(wanted[6:-1]) < len(body):
+            start = int(wanted[6:-1])
+        h.send_response(206 if start else 200)
+        h.send_header("Content-Type", "application/octet-stream")
+        h.send_header("Content-Length", str(len(body) - start))
+        if start:
+            h.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body)))
+        if etag:
+            h.send_header("ETag", etag)
+        if route.ranges:
+            h.send_header("Accept-Ranges", "bytes")
+        h.send_header("Connection", "close")
+        h.end_headers()
+        h.close_connection = True
+        end = route.cuts[k] if k < len(route.cuts) else len(body)
+        try:
+            if route.stall and k == 0:
+                at, seconds = route.stall
+                h.wfile.write(body[start:at])
+                h.wfile.flush()
+                time.sleep(seconds)
+                start = at
+            h.wfile.write(body[start:max(start, end)])
+            h.wfile.flush()
+            if end < len(body):
+                h.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
     def _send(self, h, route):
+        if route.ranges or route.cuts or route.stall:
+            return self._send_file(h, route)
         if route.mode == "abort":
             # No response at all: the client sees the connection fail.
             try:
