@@ -17,7 +17,7 @@ ctest --preset native
 step "fuzz: libFuzzer targets, ${FUZZ_SECONDS:-8} s each"
 cmake --preset fuzz -DFUZZ_SECONDS="${FUZZ_SECONDS:-8}" >/dev/null
 cmake --build --preset fuzz
-ctest --preset fuzz -j2  # one target per core: each still runs its full time
+ctest --preset fuzz
 
 step "win32: the shipping i686 loader.exe"
 cmake --preset win32 -DLOADER_WIN_TESTS=OFF >/dev/null

@@ -13,10 +13,40 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
+
+namespace {
+double Seconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// One download through the real worker, as the window sees it: its seconds from the start to
+// WM_DOWNLOAD_DONE, the progress messages on the way, and the result.
+double RunWorker(HWND sink, long* progress, WPARAM* result) {
+    LARGE_INTEGER start, end;
+    *progress = 0;
+    *result = 0;
+    QueryPerformanceCounter(&start);
+    StartDownloadWorker(sink);
+    MSG m;
+    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+        if (m.message == WM_DOWNLOAD_PROGRESS) ++*progress;
+        if (m.message == WM_DOWNLOAD_DONE) {
+            *result = m.wParam;
+            break;
+        }
+        DispatchMessageA(&m);
+    }
+    QueryPerformanceCounter(&end);
+    EndDownloadWorker();
+    return Seconds(start, end);
+}
+}  // namespace
 
 int main(int argc, char** argv) {
     ResetLoaderState();
@@ -32,17 +62,7 @@ int main(int argc, char** argv) {
     FixInstallerPath();
     std::snprintf(InstallerUrl, kUrlBufferSize, "http://127.0.0.1:%s/", port);
     CopyText(InstallerFileName, kUrlBufferSize, smoke ? "bytes/70000" : "bench");
-    // What one Sleep(1) between reads really costs here, at the resolution the worker sets.
-    int pauses = smoke ? 64 : 4096;
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    timeBeginPeriod(1);
-    QueryPerformanceCounter(&start);
-    for (int i = 0; i < pauses; ++i) Sleep(1);
-    QueryPerformanceCounter(&end);
-    timeEndPeriod(1);
-    double pauseSeconds =
-        static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart) / pauses;
+    LARGE_INTEGER start, end;
     HWND sink = CreateWindowA("STATIC", "bench", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     // As in the loader, where discovery has loaded WinInet on this thread before any worker runs.
     if (WinInet() == nullptr) return 1;
@@ -74,25 +94,10 @@ int main(int argc, char** argv) {
         }
         QueryPerformanceCounter(&end);
         DeleteFileA("loop.bin");
-        loops[round] = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+        loops[round] = Seconds(start, end);
         CopyText(InstallerUrl, kUrlBufferSize, base);
         ReceivedBytes.store(0);
-        chunks = 0;
-        QueryPerformanceCounter(&start);
-        StartDownloadWorker(sink);
-        result = 0;
-        MSG m;
-        while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-            if (m.message == WM_DOWNLOAD_PROGRESS) ++chunks;
-            if (m.message == WM_DOWNLOAD_DONE) {
-                result = m.wParam;
-                break;
-            }
-            DispatchMessageA(&m);
-        }
-        QueryPerformanceCounter(&end);
-        EndDownloadWorker();
-        workers[round] = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+        workers[round] = RunWorker(sink, &chunks, &result);
         ReleaseInstallerFile();
         DeleteFileA("cinstall.exe");
         if (result != 1) break;
@@ -105,22 +110,17 @@ int main(int argc, char** argv) {
                 loops[4], workers[2] / loops[2], chunks);
     return result == 1 ? 0 : 1;
 #else
+    // What one Sleep(1) between reads really costs here, at the resolution the worker sets.
+    int pauses = smoke ? 64 : 4096;
+    timeBeginPeriod(1);
     QueryPerformanceCounter(&start);
-    StartDownloadWorker(sink);
+    for (int i = 0; i < pauses; ++i) Sleep(1);
+    QueryPerformanceCounter(&end);
+    timeEndPeriod(1);
+    double pauseSeconds = Seconds(start, end) / pauses;
     long chunks = 0;
     WPARAM result = 0;
-    MSG m;
-    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-        if (m.message == WM_DOWNLOAD_PROGRESS) ++chunks;
-        if (m.message == WM_DOWNLOAD_DONE) {
-            result = m.wParam;
-            break;
-        }
-        DispatchMessageA(&m);
-    }
-    QueryPerformanceCounter(&end);
-    EndDownloadWorker();
-    double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    double seconds = RunWorker(sink, &chunks, &result);
     double bytes = static_cast<double>(ReceivedBytes.load());
     double nominalFloor = chunks * 0.001;
     double measuredFloor = chunks * pauseSeconds;
