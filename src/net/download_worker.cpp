@@ -170,7 +170,7 @@ void PostProgress(Transfer& t, bool always) {
 
 void LetGo(Reader* r) {
     if (r->holders.fetch_sub(1) != 1) return;
-    CloseHandle(r->finished);
+    if (r->finished != nullptr) CloseHandle(r->finished);
     std::free(r);
 }
 
@@ -230,8 +230,8 @@ Attempt WatchReader(Transfer& t, HINTERNET request) {
                         ? reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunReader, r, 0, nullptr))
                         : nullptr;
     if (thread == nullptr) {
-        if (r->finished != nullptr) CloseHandle(r->finished);
-        std::free(r);
+        r->holders.store(1);
+        LetGo(r);
         return Attempt::kFailed;
     }
     CloseHandle(thread);

@@ -157,7 +157,7 @@ def version_strings(block):
     return numbers, strings
 
 
-def version_errors(block, company):
+def version_errors(block, company, resilient=False):
     try:
         numbers, strings = version_strings(block)
     except (ValueError, struct.error) as e:
@@ -167,6 +167,9 @@ def version_errors(block, company):
         errors.append("OriginalFilename is %r, not loader.exe" % strings["OriginalFilename"])
     if company and strings.get("CompanyName") != company:
         errors.append("CompanyName is %r, not %r" % (strings.get("CompanyName"), company))
+    # A build with the resilient download says so, and only such a build.
+    if (strings.get("SpecialBuild") == "resilient download") != resilient:
+        errors.append("SpecialBuild must name the resilient download exactly when the build has it")
     if strings.get("FileVersion") != "%d.%d.%d.%d" % numbers:
         errors.append("FileVersion %r differs from the fixed version %s" % (strings.get("FileVersion"), numbers))
     return errors
@@ -190,7 +193,7 @@ def main():
     exe, objdump = sys.argv[1], sys.argv[2]
     checks_publisher = len(sys.argv) > 3 and bool(sys.argv[3])
     company = sys.argv[4] if len(sys.argv) > 4 else None
-    # A build with the resilient download says so in its version information, and may be 2 KB larger.
+    # A build with the resilient download may be 2 KB larger.
     resilient = len(sys.argv) > 5 and sys.argv[5] == "resilient"
     most = MAX_PE32_BYTES + (2048 if checks_publisher else 0) + (2048 if resilient else 0)
     data = open(exe, "rb").read()
@@ -217,13 +220,7 @@ def main():
     manifests = [v for k, v in found.items() if k[0] == RT_MANIFEST and k[1] == 1]
     errors += manifest_errors(manifests[0]) if len(manifests) == 1 else ["manifest resource 1 missing"]
     versions = [v for k, v in found.items() if k[0] == RT_VERSION]
-    errors += version_errors(versions[0], company) if len(versions) == 1 else ["version information missing"]
-    try:
-        special = version_strings(versions[0])[1].get("SpecialBuild") if versions else None
-    except (ValueError, struct.error):
-        special = None
-    if (special == "resilient download") != resilient:
-        errors.append("SpecialBuild must name the resilient download exactly when the build has it")
+    errors += version_errors(versions[0], company, resilient) if len(versions) == 1 else ["version information missing"]
     for name in ("LANGCHOOSER", "MANAGER"):
         entries = [v for k, v in found.items() if k[0] == RT_DIALOG and k[1] == name]
         if not entries:

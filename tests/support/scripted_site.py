@@ -176,6 +176,17 @@ class ScriptedSite:
         finally:
             inner.close()
 
+    @staticmethod
+    def _head(h, status, length, headers):
+        h.send_response(status)
+        h.send_header("Content-Type", "application/octet-stream")
+        h.send_header("Content-Length", str(length))
+        h.send_header("Connection", "close")
+        for k, v in headers.items():
+            h.send_header(k, v)
+        h.end_headers()
+        h.close_connection = True
+
     def _send_file(self, h, route):
         with self._lock:
             k = route.served
@@ -188,18 +199,14 @@ class ScriptedSite:
         if route.ranges and wanted.startswith("bytes=") and wanted.endswith("-") and \
                 h.headers.get("If-Range") == etag and wanted[6:-1].isdigit() and int(wanted[6:-1]) < len(body):
             start = int(wanted[6:-1])
-        h.send_response(206 if start else 200)
-        h.send_header("Content-Type", "application/octet-stream")
-        h.send_header("Content-Length", str(len(body) - start))
+        extra = dict(route.headers)
         if start:
-            h.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body)))
+            extra["Content-Range"] = "bytes %d-%d/%d" % (start, len(body) - 1, len(body))
         if etag:
-            h.send_header("ETag", etag)
+            extra["ETag"] = etag
         if route.ranges:
-            h.send_header("Accept-Ranges", "bytes")
-        h.send_header("Connection", "close")
-        h.end_headers()
-        h.close_connection = True
+            extra["Accept-Ranges"] = "bytes"
+        self._head(h, 206 if start else 200, len(body) - start, extra)
         end = route.cuts[k] if k < len(route.cuts) else len(body)
         try:
             if route.stall and k == 0:
@@ -229,14 +236,7 @@ class ScriptedSite:
             return
         if route.mode == "late":
             time.sleep(route.delay)
-        h.send_response(route.status)
-        h.send_header("Content-Type", "application/octet-stream")
-        h.send_header("Content-Length", str(len(route.body)))
-        h.send_header("Connection", "close")
-        for k, v in route.headers.items():
-            h.send_header(k, v)
-        h.end_headers()
-        h.close_connection = True
+        self._head(h, route.status, len(route.body), route.headers)
         try:
             if route.mode == "cut":
                 h.wfile.write(route.body[: len(route.body) // 2])
