@@ -24,6 +24,9 @@ if ! "$probe" 2>/dev/null; then
   echo "this kernel cannot execute 32-bit programs (no IA-32 emulation)"; exit 1
 fi
 if [ "${1:-}" = --wine ] && [ ! -x /usr/lib/wine/wine ]; then
-  echo "32-bit Wine (wine32:i386) is not installed"; exit 1
+  # The set-up leaves apt's reason where it could not install it.
+  why="$(dirname "$0")/../build/wine32-missing.txt"
+  if [ -s "$why" ]; then head -n1 "$why"; else echo "32-bit Wine (wine32:i386) is not installed"; fi
+  exit 1
 fi
 exit 0

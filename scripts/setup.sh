@@ -1,48 +1,115 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for building and testing the loader.
-# Fast when everything is present: it asks dpkg first and calls apt only for the missing packages.
+# Fast when everything is present: it asks dpkg once and calls apt only for the missing packages.
+# A package index that cannot be fetched is a warning, not an end: the set-up goes on with the
+# lists it has. 32-bit Wine is installed in a step of its own; where it cannot be had, the set-up
+# says why in one line, leaves the reason in build/wine32-missing.txt for the test command and
+# the demo, and they run the x86_64 build alone. The next run tries again.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 packages=(
-  cmake ninja-build g++ python3
+  cmake ninja-build g++ python3 libgtest-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 xvfb x11-utils imagemagick
   googletest clang-14 libclang-rt-14-dev osslsigncode openssl
-  fonts-dejavu-core fonts-wqy-microhei locales
+  fonts-dejavu-core fonts-wqy-microhei locales procps
   nginx fcgiwrap apache2-utils curl
 )
+why_file=build/wine32-missing.txt
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-# 32-bit Wine runs the shipping i686 build, where this kernel can execute 32-bit programs.
-if why=$("$(dirname "$0")/probe-32bit.sh"); then
-  packages+=(wine32:i386)
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo_cmd dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+
+# Prints the packages of "$@" that dpkg does not list as installed, one query for all of them.
+missing_of() {
+  local installed
+  installed=$(dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' "$@" 2>/dev/null | \
+    awk '/install ok installed$/ { print $1 }') || true
+  local p name arch
+  for p in "$@"; do
+    name=${p%%:*}; arch=${p#*:}; [ "$arch" = "$p" ] && arch=""
+    if [ -n "$arch" ]; then
+      grep -qx "$name:$arch" <<<"$installed" || echo "$p"
+    else
+      grep -q "^$name:" <<<"$installed" || echo "$p"
+    fi
+  done
+}
+
+# apt-get update, retried; an index that still fails is named in one warning line each, and the
+# set-up goes on with the lists it has (apt exits 100 when a single index fails).
+updated=0
+update_lists() {
+  [ "$updated" = 1 ] && return 0
+  updated=1
+  local try out=""
+  for try in 1 2 3; do
+    if out=$($sudo_cmd apt-get update -qq -o Acquire::Retries=3 2>&1); then return 0; fi
+    [ "$try" -lt 3 ] && sleep "${SETUP_RETRY_PAUSE:-2}"
+  done
+  local failed
+  failed=$(grep -o 'Failed to fetch [^ ]*' <<<"$out" | sed 's/Failed to fetch //' | sort -u)
+  if [ -n "$failed" ]; then
+    while read -r index; do echo "setup: warning: package index not fetched, going on without it: $index"; done <<<"$failed"
+  else
+    echo "setup: warning: apt-get update failed, going on with the lists it has: $(grep -m1 '^E:' <<<"$out" || tail -n1 <<<"$out")"
   fi
-else
-  echo "setup: no 32-bit Wine: $why; only the x86_64 build will run"
-fi
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  # Installing nginx would start a system-wide server on port 80 where no systemd runs; the
-  # project starts its own on 127.0.0.1 (scripts/serve.sh), so service starts are refused for
-  # the length of the installation.
-  policy=/usr/sbin/policy-rc.d
+}
+
+# Installing nginx would start a system-wide server on port 80 where no systemd runs; the project
+# starts its own on 127.0.0.1 (scripts/serve.sh), so service starts are refused while installing.
+policy=${SETUP_POLICY_RC_D:-/usr/sbin/policy-rc.d}
+refuse_service_starts() {
   if [ ! -e "$policy" ]; then
     printf '#!/bin/sh\nexit 101\n' | $sudo_cmd tee "$policy" >/dev/null
     $sudo_cmd chmod 755 "$policy"
     trap '$sudo_cmd rm -f "$policy"' EXIT
   fi
-  $sudo_cmd apt-get update -qq
-  $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The 64-bit set, in one step; the set-up cannot go on without it.
+mapfile -t missing < <(missing_of "${packages[@]}")
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  refuse_service_starts
+  update_lists
+  if ! out=$($sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" 2>&1 >/dev/null); then
+    grep -E '^(E|W):|broken|Depends:' <<<"$out" >&2 || echo "$out" >&2
+    echo "setup: could not install ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+
+# 32-bit Wine runs the shipping i686 build, where this kernel can execute 32-bit programs.
+mkdir -p build
+if why=$(scripts/probe-32bit.sh); then
+  if [ -n "$(missing_of wine32:i386)" ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $sudo_cmd dpkg --add-architecture i386
+      updated=0
+    fi
+    echo "setup: installing wine32:i386"
+    refuse_service_starts
+    update_lists
+    if out=$($sudo_cmd apt-get install -y -q --no-install-recommends wine32:i386 2>&1); then
+      rm -f "$why_file"
+    else
+      reason=$(grep -m1 -E '^E:' <<<"$out" | sed 's/^E: //' || true)
+      unmet=$(grep -m1 -E 'Depends:' <<<"$out" | sed 's/^ *//; s/  */ /g' || true)
+      [ -n "$unmet" ] && reason="$reason (first unmet: $unmet)"
+      echo "32-bit Wine could not be installed: ${reason:-apt-get failed}" > "$why_file"
+      echo "setup: no 32-bit Wine: apt-get: ${reason:-apt-get failed}; only the x86_64 build will run"
+    fi
+  else
+    rm -f "$why_file"
+  fi
+else
+  echo "setup: no 32-bit Wine: $why; only the x86_64 build will run"
 fi
 
 # Wine takes the system language from LANG only when that locale exists on the machine.
+have_locales=$(locale -a 2>/dev/null || true)
 for l in en_US de_DE ja_JP zh_TW zh_CN da_DK ar_SA he_IL ru_RU el_GR ko_KR; do
-  locale -a 2>/dev/null | grep -qi "^$l.utf-\?8$" || localedef -i "$l" -f UTF-8 "$l.UTF-8" 2>/dev/null || \
+  grep -qi "^$l.utf-\?8$" <<<"$have_locales" || localedef -i "$l" -f UTF-8 "$l.UTF-8" 2>/dev/null || \
     echo "setup: could not generate locale $l.UTF-8" >&2
 done

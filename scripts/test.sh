@@ -60,6 +60,6 @@ if [ "$prepared" = 0 ]; then
   ran="the x86_64 and the i686 build"
 else
   step "i686 suites skipped: $why; the i686 build was built and checked"
-  ran="the x86_64 build only"
+  ran="the x86_64 build only (the i686 build did not run under Wine: $why)"
 fi
 step "all suites passed, Wine suites on $ran"

@@ -484,6 +484,96 @@ class EndpointTest(KitFixture):
         with self.assertRaises(ConnectionRefusedError):
             socket.create_connection(("127.0.0.1", self.port), timeout=2).close()
 
+STANDIN_APT = r"""#!/bin/sh
+# Stand-in apt-get: STANDIN_FAIL names what fails (index, wine32, set); installs are written down.
+echo "apt-get $*" >> "$STANDIN/log"
+case "$*" in
+  *update*)
+    case "$STANDIN_FAIL" in index)
+      echo "E: Failed to fetch http://deb.example/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (1 != 2). Mirror sync in progress?" >&2
+      echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
+      exit 100;;
+    esac;;
+  *wine32:i386*)
+    [ "$STANDIN_FAIL" = wine32 ] && { echo " wine32:i386 : Depends: libwine:i386 (= 8.0) but it is not going to be installed"; echo "E: Unable to correct problems, you have held broken packages." >&2; exit 100; }
+    echo wine32:i386 >> "$STANDIN/installed";;
+  *install*)
+    [ "$STANDIN_FAIL" = set ] && { echo "E: Unable to locate package nginx" >&2; exit 100; }
+    for p in "$@"; do case "$p" in -*|install) ;; *) echo "$p" >> "$STANDIN/installed";; esac; done;;
+esac
+"""
+STANDIN_DPKG_QUERY = r"""#!/bin/sh
+# Stand-in dpkg-query -W -f=FORMAT NAME...: answers as name:arch and its status, from the list.
+shift 2
+for p in "$@"; do
+  grep -qx "$p" "$STANDIN/installed" 2>/dev/null || continue
+  case "$p" in *:*) echo "$p install ok installed";; *) echo "$p:amd64 install ok installed";; esac
+done
+"""
+
+
+class SetupTest(unittest.TestCase):
+    """The set-up against stand-in apt-get, dpkg-query and dpkg on a machine that lacks everything:
+    a package registry that is half broken must not stop it, and a 64-bit set that cannot be
+    installed must."""
+
+    def run_setup(self, fail):
+        root = tempfile.TemporaryDirectory()
+        self.addCleanup(root.cleanup)
+        scripts = os.path.join(os.path.dirname(SERVE))
+        os.makedirs(os.path.join(root.name, "scripts"))
+        for name in ("setup.sh", "probe-32bit.sh"):
+            shutil.copy(os.path.join(scripts, name), os.path.join(root.name, "scripts", name))
+        bin_dir = os.path.join(root.name, "bin")
+        os.makedirs(bin_dir)
+        for name, text in (("apt-get", STANDIN_APT), ("dpkg-query", STANDIN_DPKG_QUERY),
+                           ("dpkg", "#!/bin/sh\n[ \"$1\" = --print-foreign-architectures ] && echo i386\nexit 0\n"),
+                           ("sudo", '#!/bin/sh\nexec "$@"\n')):
+            with open(os.path.join(bin_dir, name), "w") as f:
+                f.write(text)
+            os.chmod(os.path.join(bin_dir, name), 0o755)
+        env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"], STANDIN=root.name,
+                   STANDIN_FAIL=fail, SETUP_RETRY_PAUSE="0",
+                   SETUP_POLICY_RC_D=os.path.join(root.name, "policy-rc.d"))
+        r = subprocess.run(["bash", os.path.join(root.name, "scripts", "setup.sh")], env=env, capture_output=True,
+                           text=True, timeout=120)
+        log = open(os.path.join(root.name, "log")).read()
+        why = os.path.join(root.name, "build", "wine32-missing.txt")
+        return r, log, open(why).read() if os.path.exists(why) else None, root.name
+
+    def test_a_failing_index_or_32bit_wine_goes_on_and_a_failing_set_stops(self):
+        kernel_runs_32bit = subprocess.run([os.path.join(os.path.dirname(SERVE), "probe-32bit.sh")],
+                                           capture_output=True).returncode == 0
+        for fail, code, said, wine32_why in (
+                ("index", 0, "package index not fetched, going on without it: "
+                             "http://deb.example/dists/bookworm-security/main/binary-i386/Packages.xz", None),
+                ("wine32", 0, "setup: no 32-bit Wine: apt-get: Unable to correct problems, you have held broken "
+                              "packages. (first unmet: wine32:i386 : Depends: libwine:i386 (= 8.0) but it is not "
+                              "going to be installed); only the x86_64 build will run", "held broken packages"),
+                ("set", 1, "E: Unable to locate package nginx", None)):
+            with self.subTest(fail=fail):
+                r, log, why, root = self.run_setup(fail)
+                self.assertEqual(r.returncode, code, r.stdout + r.stderr)
+                self.assertIn(said, r.stdout + r.stderr)
+                self.assertIn("libgtest-dev", log, "the native suite needs GoogleTest's library")
+                if fail == "set":
+                    self.assertIn("setup: could not install cmake ninja-build", r.stderr)
+                    self.assertNotIn("wine32:i386", log, "nothing more is tried once the 64-bit set failed")
+                    continue
+                if not kernel_runs_32bit:
+                    continue
+                self.assertIn("install -y -q --no-install-recommends wine32:i386", log,
+                              "32-bit Wine is installed in a step of its own")
+                if wine32_why:
+                    self.assertIn(wine32_why, why)
+                    if not os.path.exists("/usr/lib/wine/wine"):
+                        # The test command and the demo plan the x86_64 build alone, and say why.
+                        p = subprocess.run([os.path.join(root, "scripts", "probe-32bit.sh"), "--wine"],
+                                           capture_output=True, text=True)
+                        self.assertEqual((p.returncode, p.stdout.strip()), (1, why.strip()))
+                else:
+                    self.assertIsNone(why)
+
 
 if __name__ == "__main__":
     unittest.main()
