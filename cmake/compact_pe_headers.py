@@ -60,6 +60,11 @@ def compact(data):
     end = table + 40 * sections
     if pe < DOS_HEADER_SIZE or any(data[end:headers_size]):
         return None, "unexpected bytes after the headers"
+    # Relocation and line-number pointers of object-file sections are file offsets too, which
+    # the move would leave pointing at the wrong bytes.
+    for k in range(sections):
+        if u32(data, table + 40 * k + 24) or u32(data, table + 40 * k + 28):
+            return None, "a section with relocation or line-number pointers"
     new_pe = DOS_HEADER_SIZE
     new_size = -(-(new_pe + end - pe) // file_alignment) * file_alignment
     saved = headers_size - new_size

@@ -74,11 +74,11 @@ add_test(NAME loader_branded_exe_check
           "${TEST_PUBLISHER}" "${TEST_COMPANY}")
 
 # A loader with the resilient download, as an operator builds it, for the end-to-end tests of the
-# option: the same objects as the loader but for the worker, compiled with the option (the
-# linker then takes none of the library's). Its stall time-out is 3 s instead of 30 s, so that
-# a stall is noticed in seconds.
-add_library(resilient_worker OBJECT src/net/download_worker.cpp)
-target_compile_definitions(resilient_worker PRIVATE LOADER_RESILIENT_DOWNLOAD=1 LOADER_RECEIVE_TIMEOUT_MS=3000)
+# option: the same objects as the loader but for the transfer, the resilient one (the linker
+# then takes none of the library's, whose transfer defines the same two functions). Its stall
+# time-out is 3 s instead of 30 s, so that a stall is noticed in seconds.
+add_library(resilient_worker OBJECT src/net/resilient_transfer.cpp)
+target_compile_definitions(resilient_worker PRIVATE LOADER_RECEIVE_TIMEOUT_MS=3000)
 target_compile_options(resilient_worker PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
 target_link_libraries(resilient_worker PRIVATE loader_core)
 add_loader(loader_resilient loader_win "${LOADER_COMPANY_NAME}" ON)

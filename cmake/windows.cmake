@@ -9,6 +9,12 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 endif()
 target_compile_options(loader_core PRIVATE ${SIZE_FLAGS})
 
+# The installer's transfer: paced, or with LOADER_RESILIENT_DOWNLOAD the resilient one.
+if(LOADER_RESILIENT_DOWNLOAD)
+  set(LOADER_TRANSFER_SOURCE src/net/resilient_transfer.cpp)
+else()
+  set(LOADER_TRANSFER_SOURCE src/net/paced_transfer.cpp)
+endif()
 set(LOADER_WIN_SOURCES
   src/app/download_window.cpp
   src/app/language_chooser.cpp
@@ -17,6 +23,7 @@ set(LOADER_WIN_SOURCES
   src/net/discovery.cpp
   src/net/package_selection.cpp
   src/net/download_worker.cpp
+  ${LOADER_TRANSFER_SOURCE}
   src/base/system_library.cpp
   src/stamp/reg_key.cpp
   src/stamp/stamp_reader.cpp
@@ -46,9 +53,6 @@ endfunction()
 # can link the same objects.
 add_loader_win(loader_win ${CMAKE_BINARY_DIR}/generated/builtin_config.cpp "${LOADER_PRIMARY_CONFIG_URL}"
                "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${LOADER_INSTALLER_PUBLISHER}")
-if(LOADER_RESILIENT_DOWNLOAD)
-  target_compile_definitions(loader_win PRIVATE LOADER_RESILIENT_DOWNLOAD=1)
-endif()
 
 # Our own entry point instead of the MinGW start-up files (see main.cpp); the C symbol of
 # LoaderEntry carries a leading underscore on i686 only.

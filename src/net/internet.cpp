@@ -13,7 +13,7 @@ const WinInetCalls* WinInet() {
     if (WinInetState == 0) {
         bool loaded = LoadSystemFunctions(
             "wininet.dll\0InternetOpenA\0InternetOpenUrlA\0InternetReadFile\0InternetCloseHandle\0HttpQueryInfoA\0"
-            "InternetQueryOptionA\0",
+            "InternetQueryOptionA\0InternetQueryDataAvailable\0",
             &WinInetLoaded);
         WinInetState = loaded ? 1 : 2;
     }
@@ -30,4 +30,9 @@ bool AnswerKeptHttps(const char* url, HINTERNET page) {
     DWORD size = sizeof flags;
     return WinInet()->InternetQueryOptionA(page, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
            (flags & SECURITY_FLAG_SECURE) != 0;
+}
+
+bool DeclaredLength(HINTERNET page, DWORD* length) {
+    DWORD size = sizeof *length;
+    return WinInet()->HttpQueryInfoA(page, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, length, &size, nullptr) != FALSE;
 }

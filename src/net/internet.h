@@ -11,6 +11,7 @@ struct WinInetCalls {
     decltype(&::InternetCloseHandle) InternetCloseHandle;
     decltype(&::HttpQueryInfoA) HttpQueryInfoA;
     decltype(&::InternetQueryOptionA) InternetQueryOptionA;
+    decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
 };
 // The WinInet calls, or null when the library cannot be had: then no server is reachable.
 const WinInetCalls* WinInet();
@@ -19,6 +20,8 @@ const WinInetCalls* WinInet();
 // follows a redirect from https:// to http:// on its own (silently where the zone setting that
 // warns of it is off, and always under Wine), and such an answer counts as no answer at all.
 bool AnswerKeptHttps(const char* url, HINTERNET page);
+// The Content-Length of an HTTP answer; false when it has none (or the scheme has no headers).
+bool DeclaredLength(HINTERNET page, DWORD* length);
 
 class InternetHandle {
 public:

@@ -2,13 +2,31 @@
 #include "net/range_request.h"
 
 #include "base/text.h"
-#include "stamp/stamp_layout.h"
 
 #include <cstring>
+
+AfterCut NextAfterCut(RetryState& s, std::uint32_t have, bool hasTotal, std::uint32_t total, std::uint32_t* pauseMs) {
+    ++s.attempts;
+    if (hasTotal && have == total) return AfterCut::kFinish;
+    if (have > s.furthest) {
+        s.furthest = have;
+        s.fruitless = 0;
+    } else {
+        ++s.fruitless;
+    }
+    if (s.fruitless >= kMostFruitlessAttempts || s.attempts >= kMostAttempts) return AfterCut::kGiveUp;
+    *pauseMs = 1000u << (s.fruitless > 0 ? s.fruitless - 1 : 0);
+    return AfterCut::kRetry;
+}
+
+bool IsWeakValidator(const char* validator) {
+    return (validator[0] == 'W' || validator[0] == 'w') && validator[1] == '/';
+}
 
 bool BuildRangeHeaders(std::uint32_t from, const char* validator, char* out, std::size_t cap) {
     if (cap == 0) return false;
     out[0] = 0;
+    if (IsWeakValidator(validator)) return false;
     for (const char* p = validator; *p != 0; ++p)
         if (static_cast<unsigned char>(*p) < 32 || *p == 127) return false;
     char digits[12];

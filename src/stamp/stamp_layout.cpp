@@ -120,16 +120,3 @@ bool IsPlainFileNameTag(const char* tag) {
     }
     return true;
 }
-
-bool FormatDecimal(std::uint32_t value, char* out, std::size_t cap) {
-    char digits[10];
-    std::size_t n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    if (n + 1 > cap) return false;
-    for (std::size_t k = 0; k < n; ++k) out[k] = digits[n - 1 - k];
-    out[n] = 0;
-    return true;
-}

@@ -98,5 +98,3 @@ bool ReadBrandingImage(StampSource& source, std::int32_t imageLength, unsigned c
 // control characters, characters Windows forbids, or device names such as CON.
 bool IsPlainFileNameTag(const char* tag);
 
-// Writes value in decimal into out (cap bytes, terminated). Returns false when it does not fit.
-bool FormatDecimal(std::uint32_t value, char* out, std::size_t cap);

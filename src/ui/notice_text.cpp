@@ -40,8 +40,9 @@ bool PrepareNotice() {
 void ChooseNoticeFont() {
     NoticeCodePage = Languages[SelectedLanguageIndex >= 0 ? SelectedLanguageIndex : kEnglishIndex].codePage;
     unsigned system = GetACP();
-    unsigned stamped = CasinoNameCodePage | CasinoAddressCodePage;  // 0, or the stamp's code page
-    if (NoticeCodePage == system && (stamped == 0 || stamped == system)) return;
+    // Each name's code page: 0 (the system's) or the stamp's.
+    auto foreign = [system](unsigned codePage) { return codePage != 0 && codePage != system; };
+    if (NoticeCodePage == system && !foreign(CasinoNameCodePage) && !foreign(CasinoAddressCodePage)) return;
     LOGFONTA font;
     CHARSETINFO charset;
     HGDIOBJ dialogFont = reinterpret_cast<HGDIOBJ>(SendMessageA(NoticeBox, WM_GETFONT, 0, 0));

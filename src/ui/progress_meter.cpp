@@ -1,4 +1,5 @@
-// Progress meter. The background is painted once, when the bitmap is made; segments only ever
+// Progress meter. The background is painted when the bitmap is made, and again only when the
+// count goes back (a download that starts over from its first byte); otherwise segments only
 // grow, so each draw adds segments and repaints the two frames over them.
 #include "ui/progress_meter.h"
 
@@ -10,6 +11,8 @@ HBITMAP MeterBitmap;
 
 namespace {
 constexpr COLORREF kSegmentColour = 0x800000;
+// The segments in MeterBitmap.
+int DrawnSegments;
 
 // A pen or brush, deleted when it leaves scope: after the memory DC that had it selected.
 class GdiObject {
@@ -24,15 +27,20 @@ private:
     HGDIOBJ h_;
 };
 
-void CreateMeterBitmap(HDC dc, HDC mem, int cx, int cy, HWND meter) {
-    MeterBitmap = CreateCompatibleBitmap(dc, cx, cy);
-    if (MeterBitmap == nullptr) return;
+void PaintBackground(HDC mem, int cx, int cy) {
     GdiObject background(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
     SelectObject(mem, GetStockObject(NULL_PEN));
-    SelectObject(mem, MeterBitmap);
     SelectObject(mem, background.get());
     Rectangle(mem, 0, 1, cx - 2, cy);
     SelectObject(mem, GetStockObject(NULL_BRUSH));
+    DrawnSegments = 0;
+}
+
+void CreateMeterBitmap(HDC dc, HDC mem, int cx, int cy, HWND meter) {
+    MeterBitmap = CreateCompatibleBitmap(dc, cx, cy);
+    if (MeterBitmap == nullptr) return;
+    SelectObject(mem, MeterBitmap);
+    PaintBackground(mem, cx, cy);
     PostMessageA(meter, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(MeterBitmap));
 }
 }  // namespace
@@ -49,6 +57,8 @@ void DrawProgressMeter(HWND meter, int cx, int cy) {
     SelectObject(mem, MeterBitmap);
     int segW = MeterSegmentWidth(cx);
     int count = MeterSegmentCount(ReceivedBytes.load(), TotalBytes, cx);
+    if (count < DrawnSegments) PaintBackground(mem, cx, cy);
+    DrawnSegments = count;
     GdiObject segments(CreateSolidBrush(kSegmentColour));
     SelectObject(mem, segments.get());
     SelectObject(mem, GetStockObject(NULL_PEN));
@@ -74,4 +84,5 @@ void RefreshProgressMeter(HWND window) {
 void ReleaseProgressMeter() {
     if (MeterBitmap != nullptr) DeleteObject(MeterBitmap);
     MeterBitmap = nullptr;
+    DrawnSegments = 0;
 }

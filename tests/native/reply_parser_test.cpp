@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 class ReplyParser : public testing::Test {
@@ -152,7 +153,51 @@ TEST(RangeAnswers, RangeHeadersFitWholeOrNotAtAll) {
     EXPECT_STREQ(out, "Range: bytes=1048576-\r\nIf-Range: \"v2\"\r\n");
     EXPECT_FALSE(BuildRangeHeaders(5, "\"a\"\r\nX-Evil: 1", out, sizeof out)) << "a validator cannot add a header";
     EXPECT_STREQ(out, "");
+    EXPECT_FALSE(BuildRangeHeaders(5, "W/\"v2\"", out, sizeof out)) << "a weak ETag cannot vouch for a range";
+    ASSERT_TRUE(BuildRangeHeaders(5, "Wed, 09 Dec 2026 10:00:00 GMT", out, sizeof out)) << "a date can";
     std::string longest(64, 'v');
     EXPECT_FALSE(BuildRangeHeaders(5, longest.c_str(), out, sizeof out));
     EXPECT_STREQ(out, "");
+}
+
+TEST(RangeAnswers, CutAttemptsEndWithinTheirBound) {
+    // Each line: the bytes in the file after one more cut attempt, and what follows.
+    constexpr std::uint32_t kTotal = 70000;
+    struct Step {
+        std::uint32_t have;
+        AfterCut next;
+        std::uint32_t pauseMs;
+    };
+    struct Case {
+        const char* what;
+        bool hasTotal;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"a server without ranges that cuts at 50 % every time: bytes written again are no progress",
+         true,
+         {{35000, AfterCut::kRetry, 1000}, {35000, AfterCut::kRetry, 1000}, {35000, AfterCut::kRetry, 2000},
+          {35000, AfterCut::kRetry, 4000}, {35000, AfterCut::kRetry, 8000}, {35000, AfterCut::kGiveUp, 0}}},
+        {"a restart that goes one byte further counts, and so resets the pauses",
+         true,
+         {{35000, AfterCut::kRetry, 1000}, {20000, AfterCut::kRetry, 1000}, {35001, AfterCut::kRetry, 1000}}},
+        {"every declared byte in, only the end missed: finished, not a range from the end",
+         true, {{30000, AfterCut::kRetry, 1000}, {kTotal, AfterCut::kFinish, 0}}},
+        {"no declared length: never taken for finished", false, {{kTotal, AfterCut::kRetry, 1000}}},
+    };
+    for (const Case& c : cases) {
+        RetryState s = {};
+        for (const Step& step : c.steps) {
+            std::uint32_t pause = 0;
+            ASSERT_EQ(NextAfterCut(s, step.have, c.hasTotal, kTotal, &pause), step.next) << c.what << " at " << step.have;
+            if (step.next == AfterCut::kRetry) {
+                EXPECT_EQ(pause, step.pauseMs) << c.what;
+            }
+        }
+    }
+    // A server that resumes but brings one byte per attempt still ends.
+    RetryState s = {};
+    std::uint32_t pause = 0;
+    int attempts = 0;
+    for (std::uint32_t have = 1; NextAfterCut(s, have, true, kTotal, &pause) == AfterCut::kRetry; ++have) ++attempts;
+    EXPECT_EQ(attempts + 1, kMostAttempts);
 }

@@ -1,4 +1,5 @@
 // The stamp layout read from byte arrays built here, and the writer agreeing with the reader.
+#include "base/text.h"
 #include "stamp/signed_program.h"
 #include "stamp/stamp_layout.h"
 #include "stamp/stamp_view.h"

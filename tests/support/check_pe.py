@@ -18,13 +18,13 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt
 # kernel32 functions that Windows 2000 and every XP already export. A function that is not here
 # is looked up at run time, or added once it is known to be that old: an import that the system
 # lacks keeps the whole program from starting.
-OLD_KERNEL32 = set("""CloseHandle CreateEventA GetACP MultiByteToWideChar SetEndOfFile SetEvent SetFilePointer CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
+OLD_KERNEL32 = set("""CloseHandle ReadFile CreateEventA GetACP MultiByteToWideChar SetEndOfFile SetEvent SetFilePointer CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
 GetCommandLineA GetCommandLineW GetCurrentDirectoryW GetCurrentProcess GetCurrentProcessId
 GetFileInformationByHandle GetLastError GetModuleFileNameW GetModuleHandleA GetProcAddress
 GetSystemDefaultLangID GetSystemDirectoryA GetSystemDirectoryW GetTickCount GetVersion GetWindowsDirectoryA
 LoadLibraryExW MoveFileExA MoveFileW Sleep WaitForSingleObject WriteFile lstrcmpiW lstrcpynW lstrlenW""".split())
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
-MAX_PE32_BYTES = 26 * 1024
+MAX_PE32_BYTES = 38 * 1024  # with the player's texts in all sixteen languages
 ASM_V1, ASM_V3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"
 COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
 WINDOWS_SETTINGS = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"
@@ -123,7 +123,7 @@ def manifest_errors(raw):
 
 
 def version_strings(block):
-    """The fixed file version and the StringFileInfo values of a VS_VERSIONINFO resource."""
+    """The fixed file version and flags and the StringFileInfo values of a VS_VERSIONINFO resource."""
     def node(offset):
         length, value_length, kind = struct.unpack_from("<HHH", block, offset)
         end = block.index(b"\0\0", offset + 6)
@@ -138,6 +138,7 @@ def version_strings(block):
         raise ValueError("not a VS_VERSION_INFO block")
     fixed = struct.unpack_from("<13I", block, value_at)
     numbers = (fixed[2] >> 16, fixed[2] & 0xFFFF, fixed[3] >> 16, fixed[3] & 0xFFFF)
+    flags = fixed[7] & fixed[6]  # the file flags that the mask declares valid
     strings = {}
 
     def walk(offset, end, depth):
@@ -154,12 +155,12 @@ def version_strings(block):
             offset = (offset + length + 3) & ~3
 
     walk((value_at + value_length + 3) & ~3, length, 0)
-    return numbers, strings
+    return numbers, flags, strings
 
 
 def version_errors(block, company, resilient=False):
     try:
-        numbers, strings = version_strings(block)
+        numbers, flags, strings = version_strings(block)
     except (ValueError, struct.error) as e:
         return ["the version information does not parse: %s" % e]
     errors = ["version information lacks %s" % f for f in VERSION_FIELDS if not strings.get(f)]
@@ -170,6 +171,9 @@ def version_errors(block, company, resilient=False):
     # A build with the resilient download says so, and only such a build.
     if (strings.get("SpecialBuild") == "resilient download") != resilient:
         errors.append("SpecialBuild must name the resilient download exactly when the build has it")
+    # Readers of the version information believe SpecialBuild only with VS_FF_SPECIALBUILD.
+    if bool(flags & 0x20) != ("SpecialBuild" in strings):
+        errors.append("FILEFLAGS must carry VS_FF_SPECIALBUILD exactly when SpecialBuild is set")
     if strings.get("FileVersion") != "%d.%d.%d.%d" % numbers:
         errors.append("FileVersion %r differs from the fixed version %s" % (strings.get("FileVersion"), numbers))
     return errors

@@ -51,7 +51,7 @@ def unscramble(data):
 
 class Route:
     def __init__(self, body=b"", status=200, mode="normal", delay=0.0, headers=None, ranges=False, etag=None,
-                 cuts=(), stall=None, changed=None):
+                 cuts=(), stall=None, changed=None, rate=None):
         self.body = body.encode("latin-1") if isinstance(body, str) else body
         self.status = status
         self.mode = mode  # normal | abort | cut | slow | late (the whole answer after delay)
@@ -60,12 +60,14 @@ class Route:
         # A file as a web server serves it: "Range: bytes=N-" answered with 206 while If-Range
         # names its ETag (ranges), each answer cut off before the file offset cuts[k] of the
         # k-th request, or halted at stall = (offset, seconds) in the first one; changed =
-        # (body, etag) replaces the file after the first request.
+        # (body, etag) replaces the file after the first request; rate: bytes per second, sent in
+        # tenths of it, as a throttled line delivers them.
         self.ranges = ranges
         self.etag = etag
         self.cuts = list(cuts)
         self.stall = stall
         self.changed = changed
+        self.rate = rate
         self.served = 0
 
 
@@ -81,7 +83,7 @@ class ScriptedSite:
 
     # -- routes ---------------------------------------------------------------------------
     def add(self, path, body=b"", status=200, host=None, mode="normal", delay=0.0, headers=None, **file):
-        """file: the Route's ranges, etag, cuts, stall and changed."""
+        """file: the Route's ranges, etag, cuts, stall, changed and rate."""
         self.routes[(host, path)] = Route(body, status, mode, delay, headers, **file)
 
     def reply(self, path, text, host=None, status=200):
@@ -215,15 +217,19 @@ class ScriptedSite:
                 h.wfile.flush()
                 time.sleep(seconds)
                 start = at
-            h.wfile.write(body[start:max(start, end)])
-            h.wfile.flush()
+            step = route.rate // 10 if route.rate else len(body)
+            for at in range(start, max(start, end), max(1, step)):
+                h.wfile.write(body[at:min(at + step, end)])
+                h.wfile.flush()
+                if route.rate:
+                    time.sleep(0.1)
             if end < len(body):
                 h.connection.shutdown(socket.SHUT_RDWR)
         except OSError:
             pass
 
     def _send(self, h, route):
-        if route.ranges or route.cuts or route.stall:
+        if route.ranges or route.cuts or route.stall or route.rate:
             return self._send_file(h, route)
         if route.mode == "abort":
             # No response at all: the client sees the connection fail.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 
 namespace {
@@ -20,7 +21,9 @@ struct WorkerRun {
     bool held = false, writable = false, deletable = false;
 };
 
-WorkerRun RunWorker(const std::string& folder, const std::string& siteUrl, const std::string& name) {
+// ended, if given, is set once WM_DOWNLOAD_DONE has come, before the held file is let go.
+WorkerRun RunWorker(const std::string& folder, const std::string& siteUrl, const std::string& name,
+                    std::atomic<bool>* ended = nullptr) {
     WorkerRun run;
     SetCurrentDirectoryA(folder.c_str());
     EXPECT_TRUE(FixInstallerPath());
@@ -30,6 +33,7 @@ WorkerRun RunWorker(const std::string& folder, const std::string& siteUrl, const
     MessageSink sink;
     StartDownloadWorker(sink.hwnd());
     run.done = sink.PumpUntil(WM_DOWNLOAD_DONE, 60000);
+    if (ended != nullptr) ended->store(true);
     EndDownloadWorker();
     run.messages = sink.messages;
     run.received = ReceivedBytes.load();
@@ -136,3 +140,61 @@ TEST(DownloadWorkerTest, SlowBodyArrivesWholeAndCountsMatch) {
     EXPECT_TRUE(run.file == PatternBytes(20000));
     EXPECT_EQ(run.received, 20000);
 }
+
+namespace {
+// Another process of the player's, in the moment between the worker's writing handle and its
+// read-only one: it opens the file for writing as soon as it can, changes 2 bytes without
+// changing the size, holds the file 1 s and lets go.
+struct Intruder {
+    std::atomic<bool> ended{false};
+    bool gotIn = false;
+    std::wstring path;
+    static DWORD WINAPI Run(void* self) {
+        Intruder& x = *static_cast<Intruder*>(self);
+        while (!x.ended.load()) {
+            HANDLE h = CreateFileW(x.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+            if (h == INVALID_HANDLE_VALUE) {
+                Sleep(0);
+                continue;
+            }
+            DWORD written = 0;
+            if (!x.ended.load() && SetFilePointer(h, 100, nullptr, FILE_BEGIN) == 100 &&
+                WriteFile(h, "\xEB\xFE", 2, &written, nullptr) && written == 2) {
+                x.gotIn = true;
+                Sleep(1000);
+            }
+            CloseHandle(h);
+            break;
+        }
+        return 0;
+    }
+};
+}  // namespace
+
+TEST(DownloadWorkerTest, AFileChangedBetweenTheWriterAndTheHeldReaderIsNeverHeld) {
+    constexpr int kRuns = 8;
+    int gotIn = 0;
+    for (int k = 0; k < kRuns; ++k) {
+        std::string folder = MakeScratchFolder("worker-race");
+        Intruder intruder;
+        intruder.path = std::wstring(folder.begin(), folder.end()) + L"\\cinstall.exe";
+        HANDLE thread = CreateThread(nullptr, 0, Intruder::Run, &intruder, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        WorkerRun run = RunWorker(folder, SiteUrl("/"), "bytes/12288", &intruder.ended);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        ASSERT_TRUE(run.done);
+        gotIn += intruder.gotIn;
+        if (intruder.gotIn) {
+            EXPECT_EQ(run.messages.back().wParam, 0u) << "run " << k << ": a changed file is a failed download";
+            EXPECT_FALSE(run.held) << "run " << k;
+        } else {
+            EXPECT_EQ(run.messages.back().wParam, 1u) << "run " << k;
+            EXPECT_TRUE(run.held && run.file == PatternBytes(12288)) << "run " << k;
+        }
+    }
+    std::printf("the intruder got in during %d of %d runs\n", gotIn, kRuns);
+    EXPECT_GT(gotIn, 0) << "the race was never run";
+}
+

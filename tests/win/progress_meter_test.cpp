@@ -22,8 +22,7 @@ public:
     }
     ~MeterWindow() {
         DestroyWindow(parent_);
-        if (MeterBitmap) DeleteObject(MeterBitmap);
-        MeterBitmap = nullptr;
+        ReleaseProgressMeter();
     }
     HWND parent() const { return parent_; }
     HWND meter() const { return meter_; }
@@ -99,6 +98,14 @@ TEST(ProgressMeterTest, SegmentsAndFramesLandOnTheirColumns) {
     EXPECT_EQ(at(kCx - 3, 12), face) << "the frames are drawn over the twenty-first segment";
     EXPECT_EQ(at(kCx - 2, 12), kNavy) << "the twenty-first segment runs on past the frame to the edge";
     EXPECT_EQ(at(kCx - 1, 12), kNavy);
+
+    ReceivedBytes = 300;  // a download that started over: the meter goes back to 3 segments
+    RefreshProgressMeter(w.parent());
+    px = ReadPixels();
+    EXPECT_EQ(at(2 + 15 * 2, 12), kNavy) << "the third segment stays";
+    EXPECT_EQ(at(2 + 15 * 3, 12), face) << "the fourth segment is gone";
+    EXPECT_EQ(at(300, 12), face) << "the twentieth segment is gone";
+    EXPECT_EQ(at(0, 12), kBlack) << "the frame is drawn again";
 }
 
 TEST(ProgressMeterTest, OversizedCountsDrawAFullMeterWithoutWrapping) {
