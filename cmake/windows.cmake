@@ -71,7 +71,7 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/manifest.xml CONTENT "${mani
 # The resource compiler reports no dependencies of its own: a new manifest or company (below)
 # must rebuild the resources.
 set_source_files_properties(src/res/loader.rc PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_BINARY_DIR}/generated/manifest.xml;${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h")
+  "${CMAKE_BINARY_DIR}/generated/manifest.xml;${CMAKE_SOURCE_DIR}/src/res/loader.ico;${CMAKE_SOURCE_DIR}/src/res/resource_ids.h;${CMAKE_SOURCE_DIR}/src/res/player_texts.rc")
 # company: the CompanyName of the file's version information (configure has refused quotes and
 # backslashes in it, which the resource script would read as its own syntax). A true fourth
 # argument names the resilient download in the version information (library built with it).

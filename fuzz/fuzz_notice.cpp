@@ -1,4 +1,6 @@
-// Notice texts: the size line, the rotation, and each view expanded into a small wide buffer.
+// Notice texts: the size line, the rotation, and each view expanded into a small wide buffer;
+// and the same bytes as a string-table block, from which the box's statuses are taken.
+#include "base/text.h"
 #include "ui/notice_format.h"
 
 #include <cstdint>
@@ -21,6 +23,13 @@ std::size_t Decode(unsigned codePage, const char* text, std::size_t n, wchar_t* 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::uint16_t> block(size / 2);
+    if (!block.empty()) std::memcpy(block.data(), data, block.size() * 2);
+    for (unsigned index = 0; index < 16; ++index) {
+        std::size_t length = 0;
+        const std::uint16_t* s = StringInBlock(block.data(), block.size(), index, &length);
+        if (s != nullptr && (s < block.data() || s + length > block.data() + block.size())) __builtin_trap();
+    }
     std::string page(reinterpret_cast<const char*>(data), size);
     page = page.substr(0, page.find('\0'));
     std::size_t lf = page.find('\n');

@@ -179,14 +179,17 @@ def main():
         print("3. an Arabic player on an Arabic system: the window is mirrored, the notice Arabic")
         watch_notice(robot, loader, base, "ar_SA.UTF-8", "ARA", "4-download-window-arabic")
 
-        print("4. no configuration server: the final message")
-        p = run_loader(loader, "en_US.UTF-8", ["HAND", "http://127.0.0.1:9/config.txt"])
-        robot.wait(CHOOSER)
-        robot.click(CHOOSER, IDOK)
-        robot.wait_text(WINDOW, NOTICE, "Failed to connect", 15000)
-        shot(robot, "5-download-window-failed", WINDOW)
-        robot.click(WINDOW, IDOK)
-        p.wait(30)
+        print("4. no configuration server: the final message, in English and in Japanese on an English system")
+        for code, start, name in (("ENG", "Failed to connect", "5-download-window-failed"),
+                                  ("JAP", "ダウンロード サイトに接続できません", "5b-download-window-failed-japanese")):
+            p = run_loader(loader, "en_US.UTF-8", ["HAND", "http://127.0.0.1:9/config.txt"])
+            robot.wait(CHOOSER)
+            robot.click(CHOOSER, LANG_BUTTON[code])
+            robot.click(CHOOSER, IDOK)
+            robot.wait_text(WINDOW, NOTICE, start, 15000)
+            shot(robot, name, WINDOW)
+            robot.click(WINDOW, IDOK)
+            p.wait(30)
     finally:
         robot.reg_delete(r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino")
         robot.close()

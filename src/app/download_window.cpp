@@ -70,8 +70,10 @@ BOOL OnInitDialog(HWND hwnd) {
     std::memset(tag, 0, sizeof tag);
     std::memset(&branding, 0, sizeof branding);
     if (ReadDistributionStamp(tag, &branding) != 0) WriteTrackingRecord(tag, &branding);
-    SetWindowTextA(hwnd, LoadUiString(IDS_TITLE));
+    // The title is English in every language: other copies find the window by it.
+    SetWindowTextA(hwnd, DOWNLOAD_WINDOW_CAPTION);
     NoticeBox = GetDlgItem(hwnd, IDC_NOTICE);
+    ChooseNoticeFont();
     if (RightToLeftLanguageChosen()) {
         ToggleRtlLayout(hwnd);
         ToggleRtlLayout(NoticeBox);

@@ -1,6 +1,7 @@
 // The sixteen languages of the loader and its download site, in the chooser's button order:
-// the three-letter code that the site's file names carry, and the ANSI code page of Windows
-// systems of that language, in which the loader shows that language's notice text.
+// the three-letter code that the site's file names carry, the ANSI code page of Windows
+// systems of that language, in which the loader shows that language's notice text, and the
+// Windows language id under which the resources hold that language's texts.
 #pragma once
 
 constexpr int kLanguageCount = 16;
@@ -11,6 +12,7 @@ constexpr int kArabicIndex = 14;
 struct Language {
     char code[4];
     unsigned short codePage;
+    unsigned short langId;
 };
 extern const Language Languages[kLanguageCount];
 

@@ -33,3 +33,15 @@ bool FormatDecimal(std::uint32_t value, char* out, std::size_t cap) {
     out[n] = 0;
     return true;
 }
+
+const std::uint16_t* StringInBlock(const std::uint16_t* block, std::size_t units, unsigned index, std::size_t* length) {
+    std::size_t at = 0;
+    for (unsigned k = 0;; ++k) {
+        if (at >= units || units - at - 1 < block[at]) return nullptr;
+        if (k == index) {
+            *length = block[at];
+            return block + at + 1;
+        }
+        at += 1 + static_cast<std::size_t>(block[at]);
+    }
+}

@@ -2,21 +2,47 @@
 // need nothing from the window itself.
 #include "ui/notice_box.h"
 
+#include <cstring>
+
+#include "base/languages.h"
+#include "base/loader_state.h"
+#include "base/text.h"
+
 HINSTANCE AppInstance;
 HWND NoticeBox;
 
 namespace {
-constexpr int kUiStringBufferSize = 1024;
-char UiStringBuffer[kUiStringBufferSize];
+constexpr std::size_t kUiStringBufferSize = 512;
+wchar_t UiStringBuffer[kUiStringBufferSize];
+
+// String id of the string table held for language, into UiStringBuffer; false when that table,
+// or the string in it, is missing or empty.
+bool LoadStringOf(UINT id, unsigned short language) {
+    HRSRC found = FindResourceExW(AppInstance, reinterpret_cast<LPCWSTR>(RT_STRING),
+                                  MAKEINTRESOURCEW(id / 16 + 1), language);
+    HGLOBAL loaded = found != nullptr ? LoadResource(AppInstance, found) : nullptr;
+    const void* block = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (block == nullptr) return false;
+    std::size_t length = 0;
+    const std::uint16_t* text = StringInBlock(static_cast<const std::uint16_t*>(block),
+                                              SizeofResource(AppInstance, found) / 2, id % 16, &length);
+    if (text == nullptr || length == 0 || length >= kUiStringBufferSize) return false;
+    std::memcpy(UiStringBuffer, text, length * 2);
+    UiStringBuffer[length] = 0;
+    return true;
+}
 }  // namespace
 
-char* LoadUiString(UINT id) {
+const wchar_t* LoadUiString(UINT id) {
+    // Not the thread's UI language, which follows the system: the language the player chose,
+    // with English for a text that the chosen language lacks.
     UiStringBuffer[0] = 0;
-    LoadStringA(AppInstance, id, UiStringBuffer, kUiStringBufferSize);
+    int chosen = SelectedLanguageIndex >= 0 ? SelectedLanguageIndex : kEnglishIndex;
+    if (!LoadStringOf(id, Languages[chosen].langId)) LoadStringOf(id, Languages[kEnglishIndex].langId);
     return UiStringBuffer;
 }
 
-void ShowStatus(UINT id) { SetWindowTextA(NoticeBox, LoadUiString(id)); }
+void ShowStatus(UINT id) { SetWindowTextW(NoticeBox, LoadUiString(id)); }
 
 void ParkFocus(HWND hwnd) {
     HWND notice = GetDlgItem(hwnd, IDC_NOTICE);

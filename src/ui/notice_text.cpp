@@ -33,10 +33,12 @@ bool PrepareNotice() {
     TotalBytes = ParseSizeLine(ReplyBuffer);
     return TotalBytes > 0;
 }
+}  // namespace
 
-// The dialog's font shows the system's code page only. Where the notice, or a name from the stamp,
-// is in another one, the box takes the same font made for the notice's character set: the font
-// mapper then picks a face that has its script (and the Latin letters of the names).
+// The dialog's font shows the system's code page only. Where the chosen language (its statuses,
+// final messages and notice), or a name from the stamp, is in another one, the box takes the
+// same font made for the language's character set: the font mapper then picks a face that has
+// its script (and the Latin letters of the names).
 void ChooseNoticeFont() {
     NoticeCodePage = Languages[SelectedLanguageIndex >= 0 ? SelectedLanguageIndex : kEnglishIndex].codePage;
     unsigned system = GetACP();
@@ -56,6 +58,8 @@ void ChooseNoticeFont() {
     if (NoticeFont != nullptr) SendMessageA(NoticeBox, WM_SETFONT, reinterpret_cast<WPARAM>(NoticeFont), FALSE);
 }
 
+namespace {
+
 std::size_t DecodeCodePage(unsigned codePage, const char* text, std::size_t n, wchar_t* out, std::size_t cap) {
     return static_cast<std::size_t>(
         MultiByteToWideChar(codePage, 0, text, static_cast<int>(n), out, static_cast<int>(cap)));
@@ -64,7 +68,6 @@ std::size_t DecodeCodePage(unsigned codePage, const char* text, std::size_t n, w
 
 bool LoadNoticeText(HWND window) {
     if (!PrepareNotice()) return false;
-    ChooseNoticeFont();
     bool started = FixInstallerPath() && StartDownloadWorker(window);
     NoticeTimerId = SetTimer(window, NOTICE_TIMER_ID, NOTICE_TIMER_PERIOD_MS, nullptr);
     // Without a worker no progress and no end would ever come: report it as the failed

@@ -13,6 +13,10 @@ extern char* NoticeStart;   // the text after the size line, in ReplyBuffer, or 
 extern char* NoticeCursor;  // where the next view begins
 extern UINT_PTR NoticeTimerId;  // 0 while no timer is set (SetTimer also answers 0 on failure)
 
+// Gives the notice box a font of the chosen language's script where the dialog's font lacks it
+// (or a stamped name's), and fixes the code page the notice is read in. Once, before the first
+// status.
+void ChooseNoticeFont();
 // Fetches the notice from WorkBuffer and sets TotalBytes from its size line. False when the page
 // cannot be had or its size line is not positive. Otherwise starts the worker and the notice
 // timer and returns true: the download's end is then due, since a path that does not fit or a

@@ -110,17 +110,26 @@ class DownloadWindowTest(LoaderTest):
         self.assertNotEqual(self.robot.info(WINDOW, NOTICE)["focused"], 1, "the notice box never holds the focus")
         self.close_with_ok(proc)
 
-    def test_arabic_and_hebrew_lay_the_window_out_right_to_left(self):
-        for code, mirrored in (("ARA", True), ("HEB", True), ("DEU", False), ("ENG", False)):
-            with self.subTest(code=code):
-                proc = self.start_loader(UNREACHABLE)
+    def test_message_3_reads_in_the_language_chosen_and_arabic_and_hebrew_lay_it_out_right_to_left(self):
+        # On an English system, but for English chosen on a Japanese one and Japanese on a German
+        # one: the language chosen decides, not the system's.
+        shown = set()
+        for code in LANG_BUTTON:
+            lang = {"ENG": "ja_JP.UTF-8", "JAP": "de_DE.UTF-8"}.get(code, "en_US.UTF-8")
+            mirrored = code in ("ARA", "HEB")
+            with self.subTest(code=code, lang=lang):
+                proc = self.start_loader(UNREACHABLE, lang=lang)
                 self.choose(code)
-                self.final_message(3)
+                self.final_message(3, code=code)
+                shown.add(self.robot.text(WINDOW, NOTICE))
+                if code == "JAP":
+                    self.screenshot("download-window-message-3-JAP-on-de_DE")
                 for control in (0, NOTICE, METER):
                     ex = self.robot.info(WINDOW, control)["exstyle"]
                     self.assertEqual(bool(ex & WS_EX_LAYOUTRTL), mirrored, (code, control))
                 self.assertFalse(self.robot.info(WINDOW, SINK)["exstyle"] & WS_EX_LAYOUTRTL)
                 self.close_with_ok(proc)
+        self.assertEqual(len(shown), 16, "sixteen different texts")
 
 
 if __name__ == "__main__":

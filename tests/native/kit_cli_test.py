@@ -575,5 +575,18 @@ class SetupTest(unittest.TestCase):
                     self.assertIsNone(why)
 
 
+class DocumentsTest(unittest.TestCase):
+    """What operators and translators read agrees with what the program holds."""
+
+    def test_the_translators_table_is_the_one_in_the_resource_scripts(self):
+        root = os.path.join(os.path.dirname(SERVE), "..")
+        table = subprocess.run([sys.executable, os.path.join(root, "scripts", "player_texts.py")],
+                               capture_output=True, text=True, check=True).stdout
+        self.assertNotIn("(missing)", table, "every language has texts 2 to 7")
+        self.assertEqual(len(table.splitlines()), 2 + 16)
+        with open(os.path.join(root, "docs", "player-texts.md"), encoding="utf-8") as f:
+            self.assertIn(table, f.read(), "docs/player-texts.md: print the table anew with scripts/player_texts.py")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,4 +1,5 @@
 // The notice text's size line, placeholders and rotation.
+#include "base/text.h"
 #include "ui/notice_format.h"
 
 #include <gtest/gtest.h>
@@ -105,4 +106,27 @@ TEST(NoticeFormat, RotationStepsOneLineATick) {
     EXPECT_EQ(Views("only\r\n", 3), (std::vector<std::string>{"only\r\n", "only\r\n", "only\r\n"}));
     EXPECT_EQ(Views("no line break", 3), (std::vector<std::string>{"no line break", "no line break", "no line break"}));
     EXPECT_EQ(Views("", 2), (std::vector<std::string>{"", ""}));
+}
+
+TEST(StatusStrings, StringTableBlocksAreReadWithinTheirLength) {
+    // Block: "" (0), "ab" (1), "" (2), "xyz" (3); then lengths that run past the block's end.
+    const std::uint16_t block[] = {0, 2, 'a', 'b', 0, 3, 'x', 'y', 'z', 5, 'q'};
+    const struct {
+        std::size_t units;
+        unsigned index;
+        int at;  // unit of the string's first character, or -1 for none
+        std::size_t length;
+    } cases[] = {
+        {11, 0, 1, 0}, {11, 1, 2, 2}, {11, 2, 5, 0}, {11, 3, 6, 3},
+        {11, 4, -1, 0},  // claims 5 units where 1 is left
+        {11, 15, -1, 0}, {9, 3, 6, 3}, {8, 3, -1, 0}, {0, 0, -1, 0}, {1, 0, 1, 0},
+    };
+    for (const auto& c : cases) {
+        std::size_t length = 99;
+        const std::uint16_t* s = StringInBlock(block, c.units, c.index, &length);
+        EXPECT_EQ(s == nullptr ? -1 : static_cast<int>(s - block), c.at) << c.units << " units, string " << c.index;
+        if (s != nullptr) {
+            EXPECT_EQ(length, c.length) << c.index;
+        }
+    }
 }

@@ -18,12 +18,15 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt
 # kernel32 functions that Windows 2000 and every XP already export. A function that is not here
 # is looked up at run time, or added once it is known to be that old: an import that the system
 # lacks keeps the whole program from starting.
-OLD_KERNEL32 = set("""CloseHandle ReadFile CreateEventA GetACP MultiByteToWideChar SetEndOfFile SetEvent SetFilePointer CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
+OLD_KERNEL32 = set("""CloseHandle ReadFile FindResourceExW LoadResource LockResource SizeofResource CreateEventA GetACP MultiByteToWideChar SetEndOfFile SetEvent SetFilePointer CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
 GetCommandLineA GetCommandLineW GetCurrentDirectoryW GetCurrentProcess GetCurrentProcessId
 GetFileInformationByHandle GetLastError GetModuleFileNameW GetModuleHandleA GetProcAddress
 GetSystemDefaultLangID GetSystemDirectoryA GetSystemDirectoryW GetTickCount GetVersion GetWindowsDirectoryA
 LoadLibraryExW MoveFileExA MoveFileW Sleep WaitForSingleObject WriteFile lstrcmpiW lstrcpynW lstrlenW""".split())
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+# The chooser's languages, as the string tables name them.
+PLAYER_LANGIDS = (0x0404, 0x0407, 0x0409, 0x0C0A, 0x040C, 0x0410, 0x0411, 0x0412, 0x0413, 0x0416, 0x041D,
+                  0x0408, 0x0804, 0x040D, 0x0401, 0x0406)
 MAX_PE32_BYTES = 38 * 1024  # with the player's texts in all sixteen languages
 ASM_V1, ASM_V3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"
 COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
@@ -234,6 +237,16 @@ def main():
     strings = [k for k in found if k[0] == RT_STRING and k[1] == 1 and k[2] == 1033]
     if not strings:
         errors.append("string table block 1 (ids 0-15) in English (United States) missing")
+    # The player's statuses and final messages (ids 2 to 7) in each language of the chooser.
+    for lang in PLAYER_LANGIDS:
+        block = found.get((RT_STRING, 1, lang), b"")
+        texts, at = [], 0
+        while at + 2 <= len(block) and len(texts) < 8:
+            n = struct.unpack_from("<H", block, at)[0]
+            texts.append(block[at + 2:at + 2 + 2 * n])
+            at += 2 + 2 * n
+        if len(texts) < 8 or not all(texts[2:8]):
+            errors.append("string table of language 0x%04x lacks one of the texts 2 to 7" % lang)
     icons = [k for k in found if k[0] == RT_GROUP_ICON and k[1] == 105 and k[2] == 1033]
     if not icons:
         errors.append("icon group 105 missing")

@@ -41,6 +41,29 @@ TEXTS = {
     6: "Preparing to run installation...",
     7: "Error starting casino installation. Please contact\r\nus if this error persists.",
 }
+# The same texts in the language the player chose: message 3 in every language, and the other
+# statuses and messages in one language of another script each.
+CHOSEN_TEXTS = {
+    3: {"ENG": TEXTS[3],
+        "CHT": "無法連線到下載網站。\r\n請稍後再試...",
+        "DEU": "Verbindung zur Download-Seite fehlgeschlagen.\r\nBitte versuchen Sie es später erneut...",
+        "SPA": "No se pudo conectar con el sitio de descarga.\r\nInténtelo de nuevo más tarde...",
+        "FRE": "Connexion au site de téléchargement impossible.\r\nVeuillez réessayer plus tard...",
+        "ITA": "Impossibile connettersi al sito di download.\r\nRiprova più tardi...",
+        "JAP": "ダウンロード サイトに接続できませんでした。\r\nしばらくしてからもう一度お試しください...",
+        "KOR": "다운로드 사이트에 연결하지 못했습니다.\r\n나중에 다시 시도하십시오...",
+        "DUT": "Kan geen verbinding maken met de downloadsite.\r\nProbeer het later opnieuw...",
+        "POR": "Não foi possível conectar ao site de download.\r\nTente novamente mais tarde...",
+        "SWE": "Det gick inte att ansluta till nedladdningsplatsen.\r\nFörsök igen senare...",
+        "GRE": "Δεν ήταν δυνατή η σύνδεση με την τοποθεσία λήψης.\r\nΔοκιμάστε ξανά αργότερα...",
+        "CHS": "无法连接到下载站点。\r\n请稍后再试...",
+        "HEB": "לא ניתן להתחבר לאתר ההורדה.\r\nנסה שוב מאוחר יותר...",
+        "ARA": "تعذر الاتصال بموقع التنزيل.\r\nيرجى المحاولة مرة أخرى لاحقًا...",
+        "DAN": "Kunne ikke oprette forbindelse til downloadstedet.\r\nPrøv igen senere..."},
+    4: {"GRE": "Παρουσιάστηκε σφάλμα κατά την προετοιμασία.\r\nΑν το σφάλμα επιμένει, επικοινωνήστε μαζί μας."},
+    6: {"CHT": "正在準備執行安裝程式..."},
+    7: {"JAP": "インストールを開始できませんでした。\r\nこのエラーが続く場合は、お問い合わせください。"},
+}
 LANG_BUTTON = {code: 1015 + i for i, code in enumerate(
     "CHT DEU ENG SPA FRE ITA JAP KOR DUT POR SWE GRE CHS HEB ARA DAN".split())}
 
@@ -216,9 +239,11 @@ class LoaderTest(unittest.TestCase):
         self.robot.click(CHOOSER, IDOK)
         self.assertTrue(self.robot.wait(WINDOW), "no download window")
 
-    def final_message(self, status, ms=30000):
-        text = self.robot.wait_text(WINDOW, NOTICE, TEXTS[status], ms)
-        self.assertEqual(text, TEXTS[status])
+    def final_message(self, status, ms=30000, code=None):
+        """Message status, in the language of code (English when none was chosen)."""
+        expected = CHOSEN_TEXTS[status][code] if code and code != "ENG" else TEXTS[status]
+        text = self.robot.wait_text(WINDOW, NOTICE, expected, ms)
+        self.assertEqual(text, expected)
         ok = self.robot.info(WINDOW, IDOK)
         self.assertEqual(ok["visible"], 1, "OK is shown with a final message")
         return ok

@@ -2,6 +2,7 @@
 // MANAGER template the loader carries.
 #include "app/download_window.h"
 
+#include "base/languages.h"
 #include "base/loader_state.h"
 #include "ui/notice_text.h"
 #include "ui/progress_meter.h"
@@ -78,6 +79,27 @@ TEST_F(DownloadWindowTest, FailedDownloadShowsMessage5WithFocusedOk) {
     EXPECT_TRUE(IsWindow(hwnd_));
 }
 
+TEST(DownloadWindowLanguage, StatusAndFinalMessageReadInTheLanguageChosen) {
+    // Korean chosen: a script that an English system's code page cannot show, read back wide.
+    AppInstance = GetModuleHandleA(nullptr);
+    SelectedLanguageIndex = 7;
+    HWND hwnd = CreateDialogParamW(AppInstance, L"MANAGER", nullptr, DownloadWindowProc, 0);
+    ASSERT_NE(hwnd, nullptr);
+    wchar_t text[256];
+    GetWindowTextW(NoticeBox, text, 256);
+    EXPECT_STREQ(text, L"\ucd08\uae30\ud654\ud558\ub294 \uc911...");
+    GetWindowTextW(hwnd, text, 256);
+    EXPECT_STREQ(text, L"Downloading...") << "the title stays English: other copies find the window by it";
+    DownloadWindowPhase = WindowPhase::kDownloading;
+    SendMessageA(hwnd, WM_DOWNLOAD_DONE, 0, 0);
+    GetWindowTextW(NoticeBox, text, 256);
+    EXPECT_STREQ(text, L"\uc18c\ud504\ud2b8\uc6e8\uc5b4\ub97c \ub2e4\uc6b4\ub85c\ub4dc\ud558\ub294 \uc911 "
+                       L"\ub124\ud2b8\uc6cc\ud06c \uc624\ub958\uac00\r\n\ubc1c\uc0dd\ud588\uc2b5\ub2c8\ub2e4. "
+                       L"\ub098\uc911\uc5d0 \ub2e4\uc2dc \uc2dc\ub3c4\ud558\uc2ed\uc2dc\uc624...");
+    DestroyWindow(hwnd);
+    SelectedLanguageIndex = -1;
+}
+
 TEST_F(DownloadWindowTest, ProgressRedrawsTheMeterIntoItsBitmap) {
     TotalBytes = 100;
     ReceivedBytes = 50;
@@ -95,8 +117,25 @@ TEST_F(DownloadWindowTest, ProgressRedrawsTheMeterIntoItsBitmap) {
 
 TEST(DownloadWindowHelpers, StringsAndLayoutToggle) {
     AppInstance = GetModuleHandleA(nullptr);
-    EXPECT_STREQ(LoadUiString(IDS_PREPARING), "Preparing to run installation...");
-    EXPECT_STREQ(LoadUiString(99), "") << "a missing string id yields the empty text";
+    // The language chosen picks the table, whatever the thread's; English where none was chosen
+    // or the chosen table lacks the string (the title), and nothing for a missing id.
+    const struct {
+        int language;
+        UINT id;
+        const wchar_t* text;
+    } cases[] = {
+        {-1, IDS_PREPARING, L"Preparing to run installation..."},
+        {kEnglishIndex, IDS_START_FAILED, L"Error starting casino installation. Please contact\r\nus if this error persists."},
+        {6, IDS_PREPARING, L"\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306e\u6e96\u5099\u3092\u3057\u3066\u3044\u307e\u3059..."},
+        {1, IDS_INITIALIZING, L"Initialisierung..."},
+        {6, IDS_TITLE, L"Downloading..."},
+        {6, 99, L""},
+    };
+    for (const auto& c : cases) {
+        SelectedLanguageIndex = c.language;
+        EXPECT_STREQ(LoadUiString(c.id), c.text) << "language " << c.language << ", string " << c.id;
+    }
+    SelectedLanguageIndex = -1;
     HWND w = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     LONG before = GetWindowLongA(w, GWL_EXSTYLE);
     ToggleRtlLayout(w);
