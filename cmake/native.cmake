@@ -20,9 +20,23 @@ if(LOADER_SANITIZE)
 endif()
 
 add_executable(loaderkit kit/main.cpp kit/stamp_command.cpp kit/scramble_command.cpp kit/site_command.cpp kit/download_command.cpp kit/download_query.cpp kit/files.cpp
-  kit/stamping.cpp kit/text_encoding.cpp)
+  kit/fastcgi_responder.cpp kit/stamping.cpp kit/text_encoding.cpp)
 target_compile_options(loaderkit PRIVATE ${WARNINGS})
-target_link_libraries(loaderkit PRIVATE loader_core)
+# The resident download responder speaks FastCGI through Debian's libfcgi (libfcgi-dev).
+find_path(FCGI_INCLUDE_DIR fcgiapp.h REQUIRED)
+find_library(FCGI_LIBRARY fcgi REQUIRED)
+target_include_directories(loaderkit PRIVATE ${FCGI_INCLUDE_DIR})
+target_link_libraries(loaderkit PRIVATE loader_core ${FCGI_LIBRARY})
+if(NOT LOADER_SANITIZE)
+  # What Debian builds its own programs with: a fortified C library, stack protection, a
+  # position-independent program and read-only relocations.
+  target_compile_definitions(loaderkit PRIVATE _FORTIFY_SOURCE=2)
+  foreach(target loaderkit loader_core)
+    target_compile_options(${target} PRIVATE -fstack-protector-strong -fPIE -Wformat -Werror=format-security)
+  endforeach()
+  target_link_options(loaderkit PRIVATE -pie -Wl,-z,relro,-z,now)
+  include(${CMAKE_SOURCE_DIR}/cmake/package.cmake)
+endif()
 
 enable_testing()
 find_package(GTest REQUIRED)

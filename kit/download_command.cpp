@@ -1,11 +1,13 @@
-// loaderkit download: the per-download stamping endpoint. A web server runs it as a CGI program
-// (nginx through fcgiwrap): GET /download?tag=TAG answers the operator's signed program with a
-// stamp carrying TAG and a fresh download id. It keeps no state: the id is 80 bits from the
-// system's random source, so any number of processes and machines can answer side by side.
-// The program, the names and the file name come from the server's configuration (environment
-// variables that it sets), never from the request. An answer is built whole before any byte of
-// it leaves, so a refused or failed request never carries program bytes.
+// loaderkit download: the per-download stamping endpoint. GET /download?tag=TAG answers the
+// operator's signed program with a stamp carrying TAG and a fresh download id. A web server runs
+// it as a resident FastCGI responder (--fastcgi) or as a CGI program. It keeps no state: the id
+// is 80 bits from the system's random source, so any number of processes and machines can
+// answer side by side. The program, the names and the file name come from the server's
+// configuration (parameters and environment variables that it sets), never from the request.
+// An answer is built whole before any byte of it leaves, so a refused or failed request never
+// carries program bytes.
 #include "commands.h"
+#include "download_endpoint.h"
 #include "download_query.h"
 #include "files.h"
 #include "options.h"
@@ -22,12 +24,19 @@
 namespace {
 const char kHelp[] =
     "usage: loaderkit download [--help]\n"
+    "       loaderkit download --fastcgi [--socket PATH] [--workers N]\n"
     "\n"
-    "The download endpoint, run by a web server as a CGI program (for example nginx through\n"
-    "fcgiwrap); loaderkit run without arguments under CGI (GATEWAY_INTERFACE set) does the same.\n"
+    "The download endpoint. With --fastcgi, a resident FastCGI responder: it listens on the\n"
+    "socket that systemd or spawn-fcgi passes as standard input, or on --socket PATH (a Unix\n"
+    "socket, or HOST:PORT), and answers with N worker processes (default: one per processor, at\n"
+    "least 2), starting a worker again when one ends; SIGTERM or SIGINT ends it after the\n"
+    "answers under way. It reads the program once and again only when the file at its path\n"
+    "changes: rename a new release over it, and the next answers carry it.\n"
+    "Without --fastcgi, a CGI program; loaderkit run without arguments under CGI\n"
+    "(GATEWAY_INTERFACE set) does the same.\n"
     "GET or HEAD /download?tag=TAG answers the program stamped with TAG (1 to 11 letters, digits\n"
     "or '-') and a fresh download id, which the X-Download-Id header repeats. Configuration, from\n"
-    "the server's environment:\n"
+    "the server's parameters (fastcgi_param) or, for the responder, its environment:\n"
     "  LOADERKIT_PROGRAM    the signed program to stamp (required, a regular file of at most\n"
     "                       64 MiB)\n"
     "  LOADERKIT_NAME       casino name, LOADERKIT_ADDRESS its web address (needs NAME),\n"
@@ -105,16 +114,16 @@ std::string DefaultDownloadName(const std::string& program) {
 }
 
 // The stamped copy, or a 500 whose reason goes to the error log.
-Answer StampedCopy(const std::string& tag, std::string* logLine) {
-    std::string program = Env("LOADERKIT_PROGRAM");
-    std::string fileName = Env("LOADERKIT_FILE_NAME");
+Answer StampedCopy(const RequestParams& param, const std::string& tag, ProgramCache* cache, std::string* logLine) {
+    std::string program = param("LOADERKIT_PROGRAM");
+    std::string fileName = param("LOADERKIT_FILE_NAME");
     if (fileName.empty()) fileName = DefaultDownloadName(program);
     StampFields f;
     f.versionTag = tag;
-    f.hasNames = !Env("LOADERKIT_NAME").empty();
-    f.name = Env("LOADERKIT_NAME");
-    f.address = Env("LOADERKIT_ADDRESS");
-    f.company = Env("LOADERKIT_COMPANY");
+    f.hasNames = !param("LOADERKIT_NAME").empty();
+    f.name = param("LOADERKIT_NAME");
+    f.address = param("LOADERKIT_ADDRESS");
+    f.company = param("LOADERKIT_COMPANY");
     std::string error;
     if (program.empty()) error = "LOADERKIT_PROGRAM is not set";
     else if (!PlainDownloadName(fileName))
@@ -123,7 +132,7 @@ Answer StampedCopy(const std::string& tag, std::string* logLine) {
         error = "LOADERKIT_ADDRESS and LOADERKIT_COMPANY need LOADERKIT_NAME";
     else if (f.company.size() > 0 && f.address.empty())
         error = "LOADERKIT_COMPANY needs LOADERKIT_ADDRESS";
-    std::string image = Env("LOADERKIT_IMAGE");
+    std::string image = param("LOADERKIT_IMAGE");
     if (error.empty() && !image.empty()) {
         f.hasBranding = true;
         ReadRegularFile(image, kMostImageBytes, f.image, error);
@@ -132,7 +141,11 @@ Answer StampedCopy(const std::string& tag, std::string* logLine) {
     if (error.empty()) EncodeStampNames(f, kLabels, error);
     if (error.empty() && !FreshDownloadId(&f.downloadId)) error = std::string("no random id: ") + std::strerror(errno);
     std::vector<unsigned char> copy;
-    if (error.empty() && ReadRegularFile(program, kMostProgramBytes, copy, error)) {
+    bool read = error.empty() && (cache != nullptr ? RefreshRegularFile(program, kMostProgramBytes, cache->identity,
+                                                                        cache->bytes, error)
+                                                   : ReadRegularFile(program, kMostProgramBytes, copy, error));
+    if (read && cache != nullptr) copy = cache->bytes;
+    if (read) {
         std::string why = StampProgram(copy, f, false);
         if (!why.empty()) error = program + ": " + why;
     }
@@ -149,32 +162,49 @@ Answer StampedCopy(const std::string& tag, std::string* logLine) {
     return a;
 }
 
-Answer Respond(std::string* logLine) {
-    std::string method = Env("REQUEST_METHOD");
+Answer Respond(const RequestParams& param, ProgramCache* cache, std::string* logLine) {
+    std::string method = param("REQUEST_METHOD");
     // nginx gives the path without the query as DOCUMENT_URI; other servers as SCRIPT_NAME plus
     // PATH_INFO.
-    std::string path = Env("DOCUMENT_URI");
-    if (path.empty()) path = Env("SCRIPT_NAME") + Env("PATH_INFO");
+    std::string path = param("DOCUMENT_URI");
+    if (path.empty()) path = param("SCRIPT_NAME") + param("PATH_INFO");
     if (path != "/download") return TextAnswer(404, "not found");
     if (method != "GET" && method != "HEAD") return TextAnswer(405, "only GET and HEAD");
     std::string why;
-    std::string tag = TagFromQuery(Env("QUERY_STRING"), &why);
+    std::string tag = TagFromQuery(param("QUERY_STRING"), &why);
     if (tag.empty()) return TextAnswer(400, why);
-    return StampedCopy(tag, logLine);
+    return StampedCopy(param, tag, cache, logLine);
 }
 }  // namespace
 
-int DownloadCommand(int argc, char** argv) {
-    Options o = ParseOptions(argc, argv, {}, {"--help", "-h"});
-    if (o.Has("--help") || o.Has("-h")) return PrintHelp("download", kHelp);
-    if (!o.error.empty()) return KitError("download", o.error + " (see --help)", 2);
-    std::string logLine;
-    Answer a = Respond(&logLine);
-    if (!logLine.empty()) std::fprintf(stderr, "loaderkit download: %s\n", logLine.c_str());
+std::string AnswerDownload(const RequestParams& params, ProgramCache* cache, std::string* logLine) {
+    Answer a = Respond(params, cache, logLine);
     std::string head = "Status: " + std::to_string(a.status) + " " + Reason(a.status) + "\r\n" + a.headers +
                        "Content-Length: " + std::to_string(a.body.size()) + "\r\n\r\n";
-    if (Env("REQUEST_METHOD") != "HEAD") head.append(a.body.begin(), a.body.end());
+    if (params("REQUEST_METHOD") != "HEAD") head.append(a.body.begin(), a.body.end());
+    return head;
+}
+
+int DownloadCommand(int argc, char** argv) {
+    Options o = ParseOptions(argc, argv, {"--socket", "--workers"}, {"--help", "-h", "--fastcgi"});
+    if (o.Has("--help") || o.Has("-h")) return PrintHelp("download", kHelp);
+    if (!o.error.empty()) return KitError("download", o.error + " (see --help)", 2);
+    if (!o.Has("--fastcgi") && (o.Has("--socket") || o.Has("--workers")))
+        return KitError("download", "--socket and --workers go with --fastcgi (see --help)", 2);
+    if (o.Has("--fastcgi")) {
+        int workers = 0;
+        if (o.Has("--workers")) {
+            const std::string w = o.Get("--workers");
+            if (w.size() > 3 || w.find_first_not_of("0123456789") != std::string::npos || std::stoi(w) < 1)
+                return KitError("download", "--workers takes a number from 1 to 999", 2);
+            workers = std::stoi(w);
+        }
+        return RunFastCgiResponder(o.Get("--socket"), workers);
+    }
+    std::string logLine;
+    std::string answer = AnswerDownload(Env, nullptr, &logLine);
+    if (!logLine.empty()) std::fprintf(stderr, "loaderkit download: %s\n", logLine.c_str());
     std::string error;
-    if (!WriteStandardOutput(head.data(), head.size(), error)) return KitError("download", error);
+    if (!WriteStandardOutput(answer.data(), answer.size(), error)) return KitError("download", error);
     return 0;
 }

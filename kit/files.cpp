@@ -45,12 +45,9 @@ int OpenRegularFile(const std::string& path, struct stat* st, std::string& error
     }
     return fd;
 }
-}  // namespace
-
-bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error) {
-    struct stat st{};
-    int fd = OpenRegularFile(path, &st, error);
-    if (fd < 0) return false;
+// Reads the whole of an opened regular file, then closes it.
+bool ReadOpenedFile(int fd, const struct stat& st, const std::string& path, std::size_t most,
+                    std::vector<unsigned char>& out, std::string& error) {
     if (static_cast<unsigned long long>(st.st_size) > most) {
         error = path + " is larger than " + std::to_string(most) + " bytes";
         close(fd);
@@ -69,6 +66,35 @@ bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsi
         error = "cannot read " + path + ": it changed while it was read";
         return false;
     }
+    return true;
+}
+}  // namespace
+
+bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error) {
+    struct stat st{};
+    int fd = OpenRegularFile(path, &st, error);
+    return fd >= 0 && ReadOpenedFile(fd, st, path, most, out, error);
+}
+
+bool RefreshRegularFile(const std::string& path, std::size_t most, FileIdentity& known, std::vector<unsigned char>& out,
+                        std::string& error) {
+    struct stat st{};
+    int fd = OpenRegularFile(path, &st, error);
+    if (fd < 0) return false;
+    FileIdentity now{st.st_dev, st.st_ino, st.st_size,
+                     static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+    if (known.size >= 0 && now.dev == known.dev && now.ino == known.ino && now.size == known.size &&
+        now.mtimeNs == known.mtimeNs) {
+        close(fd);
+        return true;
+    }
+    // Read from the file just opened: a release renamed over the path meanwhile is the next one.
+    known = FileIdentity{};
+    if (!ReadOpenedFile(fd, st, path, most, out, error)) {
+        out.clear();
+        return false;
+    }
+    known = now;
     return true;
 }
 

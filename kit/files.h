@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdio>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "stamp/stamp_layout.h"
@@ -20,6 +21,19 @@ bool ReadInput(const std::string& path, std::size_t most, std::vector<unsigned c
 // Reads a whole regular file of at most `most` bytes; anything else (a FIFO, a device, a
 // folder, a larger file) is refused with a message, never waited on.
 bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error);
+// What tells a file's content without reading it: a release renamed over the path is another
+// file (device and inode); one written in place has another size or modification time.
+struct FileIdentity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;  // -1: nothing read yet
+    long long mtimeNs = 0;
+};
+// Keeps out the whole of the regular file at path (at most `most` bytes): reads it when it is
+// not the file that known names, and then names it in known. False with a message (out empty
+// and known reset) when it cannot be read.
+bool RefreshRegularFile(const std::string& path, std::size_t most, FileIdentity& known, std::vector<unsigned char>& out,
+                        std::string& error);
 // Writes through a temporary file of a unique name in the same folder, which reaches the disk
 // before it is renamed into place: a failed write never leaves a partial output file, and two
 // runs never write into each other's. "-" writes standard output.

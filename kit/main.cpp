@@ -18,7 +18,8 @@ const char kUsage[] =
     "  scramble    scramble a configuration reply as the configuration server sends it\n"
     "  unscramble  turn a scrambled reply back into text\n"
     "  site        build a static download site (configuration reply, notice texts, installers)\n"
-    "  download    the per-download stamping endpoint, run by a web server as a CGI program\n"
+    "  download    the per-download stamping endpoint: a resident FastCGI responder (--fastcgi)\n"
+    "              or a CGI program, behind a web server\n"
     "\n"
     "Run 'loaderkit COMMAND --help' for a command's options.\n";
 }

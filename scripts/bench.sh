@@ -7,7 +7,8 @@
 #             with 64 KB reads in the same run, with their ratio.
 #   stamps:   signed copies of the i686 loader.exe stamped per second by the optimised
 #             loaderkit, one process per stamp through a pipe, as a web server's handler runs it.
-#   endpoint: stamped downloads per second through nginx and the CGI endpoint (scripts/serve.sh),
+#   endpoint: stamped downloads per second through nginx and the resident FastCGI responder, and
+#             through nginx and the CGI program under fcgiwrap (scripts/serve.sh, 4 workers each),
 #             8 clients at once, beside plain downloads of the same unstamped file through the
 #             same nginx in the same run.
 # usage: scripts/bench.sh [download] [stamps] [endpoint]   (all three when none is named)
@@ -74,12 +75,18 @@ fi
 if [[ "$wanted" == *" endpoint "* ]]; then
   mkdir -p "$work/site"
   cp "$work/signed.exe" "$work/site/loader.exe"
-  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  LOADERKIT="$PWD/$kit" scripts/serve.sh --site "$work/site" --program "$work/signed.exe" --port "$port" \
-    --name "Nordlys Casino" --address www.nordlys.example >"$work/serve.log" 2>&1 &
-  serve_pid=$!
-  trap 'kill -TERM "$serve_pid" 2>/dev/null; wait "$serve_pid" 2>/dev/null; rm -rf "$work"; tests/support/xvfb.sh stop "$xvfb_pid"' EXIT
-  for _ in $(seq 1 100); do grep -q "^serve: http" "$work/serve.log" && break; sleep 0.1; done
+  free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+  port=$(free_port) cgi_port=$(free_port)
+  serve() {  # ENDPOINT PORT: serve.sh in the background, once it answers
+    SERVE_ENDPOINT=$1 LOADERKIT="$PWD/$kit" scripts/serve.sh --site "$work/site" --program "$work/signed.exe" \
+      --port "$2" --name "Nordlys Casino" --address www.nordlys.example >"$work/serve-$1.log" 2>&1 &
+    echo $!
+  }
+  serve_pid=$(serve fastcgi "$port") cgi_pid=$(serve cgi "$cgi_port")
+  trap 'kill -TERM "$serve_pid" "$cgi_pid" 2>/dev/null; wait "$serve_pid" "$cgi_pid" 2>/dev/null; rm -rf "$work"; tests/support/xvfb.sh stop "$xvfb_pid"' EXIT
+  for log in "$work/serve-fastcgi.log" "$work/serve-cgi.log"; do
+    for _ in $(seq 1 100); do grep -q "^serve: http" "$log" 2>/dev/null && break; sleep 0.1; done
+  done
   rate() {  # requests per second of ab, after a check that every answer was a 200
     local out
     out=$(ab -q -n "$1" -c 8 "$2" 2>&1)
@@ -88,9 +95,11 @@ if [[ "$wanted" == *" endpoint "* ]]; then
   }
   requests=${ENDPOINT_REQUESTS:-4000}
   rate 200 "http://127.0.0.1:$port/download?tag=V101" >/dev/null  # warm-up
+  rate 200 "http://127.0.0.1:$cgi_port/download?tag=V101" >/dev/null
   stamped=$(rate "$requests" "http://127.0.0.1:$port/download?tag=V101")
+  cgi=$(rate "$requests" "http://127.0.0.1:$cgi_port/download?tag=V101")
   static=$(rate "$requests" "http://127.0.0.1:$port/loader.exe")
   curl -sf -o "$work/copy.exe" "http://127.0.0.1:$port/download?tag=BENCH"
   osslsigncode verify -CAfile "$work/cert.pem" "$work/copy.exe" >/dev/null || { echo "bench: the served copy does not verify" >&2; exit 1; }
-  python3 -c 'import sys; n, m = float(sys.argv[1]), float(sys.argv[2]); print("endpoint: stamped_per_s=%.0f static_per_s=%.0f ratio=%.3f" % (n, m, n / m))' "$stamped" "$static"
+  python3 -c 'import sys; n, c, m = map(float, sys.argv[1:]); print("endpoint: responder_per_s=%.0f cgi_per_s=%.0f static_per_s=%.0f responder/static=%.3f cgi/static=%.3f" % (n, c, m, n / m, c / m))' "$stamped" "$cgi" "$static"
 fi

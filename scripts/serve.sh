@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Serves a download site and the per-download stamping endpoint on 127.0.0.1:PORT with Debian's
-# nginx and fcgiwrap, in the foreground, as the current user, from a configuration generated
-# under build/serve/PORT. SIGINT or SIGTERM stops all of it; nothing is left running.
+# nginx and loaderkit's resident FastCGI responder (or, with SERVE_ENDPOINT=cgi, loaderkit as a
+# CGI program under fcgiwrap), in the foreground, as the current user, from a configuration
+# generated under build/serve/PORT. It starts the responder again should it end. SIGINT or
+# SIGTERM stops all of it; nothing is left running.
 set -euo pipefail
 usage() {
   cat >&2 <<'EOF'
@@ -10,7 +12,9 @@ usage: scripts/serve.sh --site DIR --program SIGNED_EXE --port PORT
                         [--file-name NAME]
 Serves DIR's files at / and, at /download?tag=TAG, SIGNED_EXE stamped with TAG, a fresh download
 id and the names given here. Stop it with Ctrl+C (SIGINT) or SIGTERM.
-  SERVE_CGI_PROCESSES  endpoint processes kept ready (default 4)
+  SERVE_WORKERS        responder worker processes, or CGI processes kept ready (default 4)
+  SERVE_ENDPOINT       fastcgi (default): loaderkit download --fastcgi; cgi: fcgiwrap runs
+                       loaderkit download per request
   SERVE_LIMIT_RATE     bytes per second per answer, as nginx's limit_rate (e.g. 1500k; default none)
   LOADERKIT            the loaderkit to run (default: build/kit/loaderkit, built if missing)
 EOF
@@ -32,6 +36,10 @@ fail() { echo "serve: $*" >&2; exit 1; }
 [ -f "$program" ] || fail "$program is not a file"
 [ -z "$image" ] || [ -f "$image" ] || fail "$image is not a file"
 rate=${SERVE_LIMIT_RATE:-0}
+endpoint=${SERVE_ENDPOINT:-fastcgi}
+[ "$endpoint" = fastcgi ] || [ "$endpoint" = cgi ] || fail "SERVE_ENDPOINT must be fastcgi or cgi"
+workers=${SERVE_WORKERS:-${SERVE_CGI_PROCESSES:-4}}
+[[ "$workers" =~ ^[1-9][0-9]{0,2}$ ]] || fail "SERVE_WORKERS must be a number from 1 to 999"
 [[ "$rate" =~ ^[0-9]+[km]?$ ]] || fail "SERVE_LIMIT_RATE must be a number of bytes, with k or m if wanted"
 [[ "$port" =~ ^[0-9]{1,5}$ ]] && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] || fail "--port must be 1 to 65535"
 # The values go into nginx's configuration as quoted strings: nothing that could end or extend one.
@@ -85,7 +93,10 @@ $(param LOADERKIT_ADDRESS "$address")
 $(param LOADERKIT_COMPANY "$company")
 $(param LOADERKIT_IMAGE "$image")
 $(param LOADERKIT_FILE_NAME "$file_name")
-      fastcgi_pass unix:$conf/fcgiwrap.sock;
+      # An answer fits these buffers whole: nginx takes it at once, and a slow client never holds
+      # the endpoint.
+      fastcgi_buffers 16 16k;
+      fastcgi_pass unix:$conf/endpoint.sock;
     }
   }
 }
@@ -95,26 +106,34 @@ nginx_pid="" cgi_pid=""
 stop() {
   trap - INT TERM EXIT
   [ -z "$nginx_pid" ] || kill -TERM "$nginx_pid" 2>/dev/null || true
-  # fcgiwrap runs in a process group of its own, with its prepared children.
+  # The endpoint runs in a process group of its own: its supervising loop, the responder and its
+  # workers (or fcgiwrap and its prepared children).
   [ -z "$cgi_pid" ] || kill -TERM -- "-$cgi_pid" 2>/dev/null || true
   [ -z "$nginx_pid" ] || wait "$nginx_pid" 2>/dev/null || true
   [ -z "$cgi_pid" ] || wait "$cgi_pid" 2>/dev/null || true
-  # The prepared children outlive their parent by a moment: wait until the group is empty.
+  # Children outlive their parent by a moment: wait until the group is empty.
   for _ in $(seq 1 100); do
     [ -n "$cgi_pid" ] && kill -0 -- "-$cgi_pid" 2>/dev/null || break
     sleep 0.05
   done
-  rm -f "$conf/fcgiwrap.sock"
+  rm -f "$conf/endpoint.sock"
 }
 trap 'stop; exit 0' INT TERM
 trap stop EXIT
-setsid fcgiwrap -f -c "${SERVE_CGI_PROCESSES:-4}" -s "unix:$conf/fcgiwrap.sock" -p "$kit" </dev/null &
+if [ "$endpoint" = fastcgi ]; then
+  # The supervisor that systemd is in production: the responder is started again if it ends.
+  setsid bash -c 'trap "kill -TERM \$child 2>/dev/null; wait \$child; exit 0" TERM
+    while :; do "$0" download --fastcgi --socket "$1" --workers "$2" & child=$!; wait $child; sleep 0.2; done' \
+    "$kit" "$conf/endpoint.sock" "$workers" </dev/null &
+else
+  setsid fcgiwrap -f -c "$workers" -s "unix:$conf/endpoint.sock" -p "$kit" </dev/null &
+fi
 cgi_pid=$!
 nginx -e "$conf/error.log" -p "$conf" -c "$conf/nginx.conf" </dev/null &
 nginx_pid=$!
 for _ in $(seq 1 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && [ -S "$conf/fcgiwrap.sock" ] && break
-  kill -0 "$nginx_pid" 2>/dev/null && kill -0 "$cgi_pid" 2>/dev/null || fail "nginx or fcgiwrap did not start; see $conf/error.log"
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && [ -S "$conf/endpoint.sock" ] && break
+  kill -0 "$nginx_pid" 2>/dev/null && kill -0 "$cgi_pid" 2>/dev/null || fail "nginx or the endpoint did not start; see $conf/error.log"
   sleep 0.05
 done
 echo "serve: http://127.0.0.1:$port/ serves $site; /download?tag=TAG stamps $program (logs in $conf)"

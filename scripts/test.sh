@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+export LOADER_SETUP_DONE=1
 started=$(date +%s)
 step() { printf '\n==== %s (%ss)\n' "$1" "$(( $(date +%s) - started ))"; }
 

@@ -353,6 +353,15 @@ class KitTest(KitFixture):
                          b"iFlag=0|sDlurl=http://dl.example/", "a site folder is replaced whole")
 
 
+def wait_for(condition, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.1)
+    return condition()
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -368,8 +377,21 @@ def show(data, folder):
     return dict(line.split(": ", 1) for line in out.splitlines())
 
 
+def unvarying(data, signed):
+    """The bytes of a stamped copy before the certificate table, less the checksum and the table's
+    size: the same in every copy of one signed program."""
+    table = security_directory_at(signed)
+    cert_at = struct.unpack_from("<I", signed, table)[0]
+    checksum = struct.unpack_from("<I", signed, 0x3C)[0] + 24 + 64
+    head = bytearray(data[:cert_at])
+    head[checksum:checksum + 4] = bytes(4)
+    head[table + 4:table + 8] = bytes(4)
+    return bytes(head)
+
+
 class EndpointTest(KitFixture):
-    """The download endpoint behind nginx and fcgiwrap, started and stopped by scripts/serve.sh."""
+    """The download endpoint behind nginx, its resident FastCGI responder started, supervised and
+    stopped by scripts/serve.sh; and the same answers from loaderkit as a CGI program."""
 
     def setUp(self):
         super().setUp()
@@ -408,16 +430,7 @@ class EndpointTest(KitFixture):
 
     def test_downloads_carry_their_tags_and_fresh_ids_and_bad_requests_get_no_program(self):
         signed = open(self.signed_program, "rb").read()
-        table = security_directory_at(signed)
-        cert_at = struct.unpack_from("<I", signed, table)[0]
-        checksum = struct.unpack_from("<I", signed, 0x3C)[0] + 24 + 64
-
-        def unvarying(data):
-            """The bytes before the certificate table, less the checksum and the table's size."""
-            head = bytearray(data[:cert_at])
-            head[checksum:checksum + 4] = bytes(4)
-            head[table + 4:table + 8] = bytes(4)
-            return bytes(head)
+        cert_at = struct.unpack_from("<I", signed, security_directory_at(signed))[0]
 
         tags = ["t%d-%s" % (i, "x" * (i % 5)) for i in range(400)]
         with concurrent.futures.ThreadPoolExecutor(8) as pool:
@@ -431,7 +444,7 @@ class EndpointTest(KitFixture):
             self.assertEqual(headers["Content-Disposition"], 'attachment; filename="nordlys-setup.exe"')
             self.assertEqual(headers["Cache-Control"], "no-store")
             self.assertEqual(int(headers["Content-Length"]), len(body))
-            self.assertEqual(unvarying(body), unvarying(signed), tag)
+            self.assertEqual(unvarying(body, signed), unvarying(signed, signed), tag)
             self.assertEqual(body[cert_at + 8:len(signed)], signed[cert_at + 8:], "the signature itself is unchanged")
         for tag, (_, headers, body) in list(zip(tags, answers))[::57]:
             shown = show(body, self.dir)
@@ -476,6 +489,16 @@ class EndpointTest(KitFixture):
         os.rename(self.signed_program + ".away", self.signed_program)
         self.assertEqual(self.get("/download?tag=V102")[0], 200, "the endpoint serves on")
 
+        # loaderkit as a CGI program, as fcgiwrap would run it: the same answer.
+        cgi = subprocess.run([KIT, "download"], capture_output=True, timeout=60, env=dict(
+            os.environ, GATEWAY_INTERFACE="CGI/1.1", REQUEST_METHOD="GET", DOCUMENT_URI="/download",
+            QUERY_STRING="tag=CGI1", LOADERKIT_PROGRAM=self.signed_program, LOADERKIT_FILE_NAME="nordlys-setup"))
+        head, _, body = cgi.stdout.partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"Status: 200 OK\r\n"), head)
+        self.assertIn(b'filename="nordlys-setup.exe"', head)
+        self.assertEqual(unvarying(body, signed), unvarying(signed, signed))
+        self.assertEqual(show(body, self.dir)["version-tag"], "CGI1")
+
         self.server.send_signal(signal.SIGTERM)
         self.assertEqual(self.server.wait(20), 0)
         conf = os.path.realpath(self.conf)
@@ -483,6 +506,70 @@ class EndpointTest(KitFixture):
         self.assertEqual(left, "", "no nginx or fcgiwrap process is left")
         with self.assertRaises(ConnectionRefusedError):
             socket.create_connection(("127.0.0.1", self.port), timeout=2).close()
+
+    def download_while(self, count, during):
+        """count downloads from 8 clients at once while during(answered) runs beside them, where
+        answered() counts the answers so far; each answer as (status, body, when it was asked)."""
+        done = []
+
+        def one(i):
+            sent = time.monotonic()
+            try:
+                status, _, body = self.get("/download?tag=L%d" % i)
+            except http.client.IncompleteRead:
+                status, body = "cut", b""
+            done.append(1)
+            return status, body, sent
+        with concurrent.futures.ThreadPoolExecutor(9) as pool:
+            side = pool.submit(during, lambda: len(done))
+            answers = list(pool.map(one, range(count)))
+            side.result()
+        return answers
+
+    def test_a_release_renamed_over_the_program_is_taken_whole_and_a_killed_worker_costs_its_request_only(self):
+        first = open(self.signed_program, "rb").read()
+        second = open(self.signed("release2.exe", pe32plus=True), "rb").read()
+        releases = {unvarying(first, first): 1, unvarying(second, second): 2}
+
+        def release(body):
+            return releases.get(unvarying(body, first)) or releases.get(unvarying(body, second))
+
+        renamed = []
+
+        def rename_midway(answered):
+            wait_for(lambda: answered() >= 200)
+            os.replace(self.path("release2.exe"), self.signed_program)
+            renamed.append(time.monotonic())
+        answers = self.download_while(600, rename_midway)
+        self.assertEqual({status for status, _, _ in answers}, {200})
+        seen = [release(body) for _, body, _ in answers]
+        self.assertNotIn(None, seen, "every answer is one whole release")
+        self.assertIn(1, seen, "the first release was served before the rename")
+        self.assertEqual({r for r, (_, _, sent) in zip(seen, answers) if sent > renamed[0]}, {2},
+                         "every request sent after the rename gets the new release")
+
+        # A worker killed under load, five times: only the request it was answering fails (nginx
+        # answers 502), never with a cut body, and the supervisor starts another worker.
+        # The supervising responder is the oldest of its processes; its workers are its children.
+        parent = subprocess.run(["pgrep", "-o", "-f", "-x", ".*/loaderkit download --fastcgi --socket .*/serve/%d/endpoint.sock .*" % self.port],
+                                capture_output=True, text=True).stdout.split()
+        self.assertEqual(len(parent), 1, parent)
+
+        def workers():
+            return subprocess.run(["pgrep", "-P", parent[0]], capture_output=True, text=True).stdout.split()
+        before = len(workers())
+
+        def kill_workers(answered):
+            for k in range(5):
+                wait_for(lambda: answered() >= 100 * (k + 1))
+                os.kill(int(workers()[0]), signal.SIGKILL)
+        answers = self.download_while(600, kill_workers)
+        statuses = [status for status, _, _ in answers]
+        self.assertLessEqual(set(statuses), {200, 502})
+        self.assertLessEqual(statuses.count(502), 5)
+        self.assertNotIn(None, [release(body) for status, body, _ in answers if status == 200])
+        self.assertTrue(wait_for(lambda: len(workers()) == before), "the killed workers are replaced")
+        self.assertEqual(self.get("/download?tag=V103")[0], 200)
 
 STANDIN_APT = r"""#!/bin/sh
 # Stand-in apt-get: STANDIN_FAIL names what fails (index, wine32, set); installs are written down.
@@ -535,9 +622,11 @@ class SetupTest(unittest.TestCase):
         env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"], STANDIN=root.name,
                    STANDIN_FAIL=fail, SETUP_RETRY_PAUSE="0",
                    SETUP_POLICY_RC_D=os.path.join(root.name, "policy-rc.d"))
+        env.pop("LOADER_SETUP_DONE", None)
         r = subprocess.run(["bash", os.path.join(root.name, "scripts", "setup.sh")], env=env, capture_output=True,
                            text=True, timeout=120)
-        log = open(os.path.join(root.name, "log")).read()
+        with open(os.path.join(root.name, "log")) as f:
+            log = f.read()
         why = os.path.join(root.name, "build", "wine32-missing.txt")
         return r, log, open(why).read() if os.path.exists(why) else None, root.name
 
@@ -573,6 +662,65 @@ class SetupTest(unittest.TestCase):
                         self.assertEqual((p.returncode, p.stdout.strip()), (1, why.strip()))
                 else:
                     self.assertIsNone(why)
+
+
+class PackageTest(unittest.TestCase):
+    """The kit's Debian package as scripts/package.sh builds it: what it holds, that lintian and
+    systemd find nothing to fault, and its installation and removal in a scratch root."""
+
+    FILES = {"./etc/loaderkit/download.conf", "./etc/nginx/snippets/loaderkit-download.conf",
+             "./lib/systemd/system/loaderkit-download.service", "./lib/systemd/system/loaderkit-download.socket",
+             "./usr/bin/loaderkit", "./usr/share/doc/loaderkit/changelog.gz", "./usr/share/doc/loaderkit/copyright",
+             "./usr/share/doc/loaderkit/operators.md", "./usr/share/man/man1/loaderkit.1.gz"}
+
+    def test_the_package_holds_the_kit_its_units_and_settings_and_installs_into_a_scratch_root(self):
+        scratch = tempfile.TemporaryDirectory()
+        self.addCleanup(scratch.cleanup)
+        root = os.path.join(os.path.dirname(SERVE), "..")
+        built = subprocess.run([os.path.join(root, "scripts", "package.sh"), os.path.join(scratch.name, "out")],
+                               capture_output=True, text=True, timeout=600, env=dict(os.environ, LOADER_SETUP_DONE="1"))
+        self.assertEqual(built.returncode, 0, built.stderr)
+        deb = built.stdout.strip()
+        self.assertTrue(deb.endswith("/loaderkit_1.0.0_amd64.deb"), deb)
+        listing = subprocess.run(["dpkg-deb", "-c", deb], capture_output=True, text=True, check=True).stdout
+        files = {line.split()[5] for line in listing.splitlines() if not line.startswith("d")}
+        self.assertEqual(files, self.FILES)
+        self.assertIn("libfcgi0ldbl", subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True,
+                                                     text=True, check=True).stdout)
+        lint = subprocess.run(["lintian", "--no-tag-display-limit", deb], capture_output=True, text=True)
+        self.assertEqual(lint.returncode, 0, lint.stdout + lint.stderr)
+        self.assertNotRegex(lint.stdout, r"(?m)^[EW]: ", "no error or warning")
+
+        # Installed into an empty root (its libraries are the host's), then removed and purged.
+        target = os.path.join(scratch.name, "root")
+        os.makedirs(os.path.join(target, "var/lib/dpkg/info"))
+        os.makedirs(os.path.join(target, "var/lib/dpkg/updates"))
+        open(os.path.join(target, "var/lib/dpkg/status"), "w").close()
+        dpkg = ["dpkg", "--root=" + target, "--force-script-chrootless", "--force-depends", "--log=/dev/null"]
+        subprocess.run(dpkg + ["-i", deb], capture_output=True, check=True)
+        kit_help = subprocess.run([os.path.join(target, "usr/bin/loaderkit"), "download", "--help"],
+                                  capture_output=True, text=True)
+        self.assertEqual(kit_help.returncode, 0)
+        self.assertIn("--fastcgi", kit_help.stdout)
+        with open(os.path.join(target, "var/lib/dpkg/info/loaderkit.conffiles")) as f:
+            self.assertEqual(set(f.read().split()), {"/etc/loaderkit/download.conf",
+                                                     "/etc/nginx/snippets/loaderkit-download.conf"})
+        # The units as systemd reads them, pointed at the scratch root's program and settings.
+        units = os.path.join(scratch.name, "units")
+        os.makedirs(units)
+        for name in ("loaderkit-download.socket", "loaderkit-download.service"):
+            with open(os.path.join(target, "lib/systemd/system", name)) as f:
+                text = f.read().replace("/usr/bin/", target + "/usr/bin/").replace("/etc/", target + "/etc/")
+            with open(os.path.join(units, name), "w") as f:
+                f.write(text)
+        verify = subprocess.run(["systemd-analyze", "verify", "--man=no", "loaderkit-download.socket",
+                                 "loaderkit-download.service"], cwd=units, capture_output=True, text=True)
+        self.assertEqual((verify.returncode, verify.stdout + verify.stderr), (0, ""))
+        subprocess.run(dpkg + ["-r", "loaderkit"], capture_output=True, check=True)
+        self.assertFalse(os.path.exists(os.path.join(target, "usr/bin/loaderkit")))
+        self.assertTrue(os.path.exists(os.path.join(target, "etc/loaderkit/download.conf")), "removal keeps settings")
+        subprocess.run(dpkg + ["-P", "loaderkit"], capture_output=True, check=True)
+        self.assertFalse(os.path.exists(os.path.join(target, "etc/loaderkit/download.conf")), "purge takes them")
 
 
 class DocumentsTest(unittest.TestCase):

@@ -1,0 +1,27 @@
+// The download endpoint's answer, shared by the CGI program and the resident FastCGI responder.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "files.h"
+
+// A request's value by name: CGI's environment, or a FastCGI request's parameters.
+using RequestParams = std::function<std::string(const char*)>;
+
+// The program as a resident responder keeps it: read once, and again only when the file changes.
+struct ProgramCache {
+    FileIdentity identity;
+    std::vector<unsigned char> bytes;
+};
+
+// The whole answer to the request that params describe, as CGI and FastCGI write it: a Status
+// header, the other headers, Content-Length, and the body unless the method is HEAD. cache
+// (null: read the program anew) keeps the program between requests. A reason for a 500 goes
+// into logLine, for the server's error log.
+std::string AnswerDownload(const RequestParams& params, ProgramCache* cache, std::string* logLine);
+
+// Runs the resident FastCGI responder until SIGTERM or SIGINT: listens on socketPath (a Unix
+// socket path, or HOST:PORT), or when empty on the listening socket passed as standard input;
+// workers processes answer (0: one per processor, at least 2). Returns the exit code.
+int RunFastCgiResponder(const std::string& socketPath, int workers);
