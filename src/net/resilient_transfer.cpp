@@ -18,8 +18,7 @@
 #include "res/resource_ids.h"
 
 namespace {
-// A read asks for what has arrived (at most this much), so that a slow line that still
-// delivers shows progress at the grain it delivers, and a fast one is read in large pieces.
+// The most one read asks for: what a fast line brings in a moment.
 constexpr DWORD kReadSize = 64 * 1024;
 #ifndef LOADER_RECEIVE_TIMEOUT_MS
 #define LOADER_RECEIVE_TIMEOUT_MS 30000
@@ -112,17 +111,33 @@ unsigned __stdcall RunReader(void* argument) {
     return 0;
 }
 
-// The body of an accepted answer into the file, read by read, on the reader's thread. Each read
-// asks for what has arrived: a synchronous read returns only once its buffer is full or the
-// body ends, so a 64 KB read on a line of 2 KB/s would bring nothing for half a minute.
+// How much the next read asks for. A synchronous read returns only once its buffer is full or
+// the body ends, so a 64 KB read on a line of 2 KB/s would bring nothing for half a minute and
+// be taken for a stall. So a read asks for what has already arrived, or for what the line
+// brings in a quarter of the stall time-out at its pace so far in this attempt, whichever is
+// more: a slow line that still delivers shows progress well within the time-out, and a fast one
+// is read in large pieces (asking only for what has arrived would mean reads of a few KB, each
+// a round of calls). A line that slows sharply in the middle of a large read is a stall, resumed.
+DWORD NextReadSize(DWORD available, DWORD bytes, DWORD elapsedMs) {
+    if (available == 0) return kReadSize;  // the end, which a read confirms
+    unsigned long long paced =
+        elapsedMs == 0 ? 0 : static_cast<unsigned long long>(bytes) * (kReceiveTimeoutMs / 4) / elapsedMs;
+    unsigned long long ask = paced > available ? paced : available;
+    return ask < kReadSize ? static_cast<DWORD>(ask) : kReadSize;
+}
+
+// The body of an accepted answer into the file, read by read, on the reader's thread.
 Attempt ReadBody(Transfer& t, Reader* r) {
     const WinInetCalls* net = WinInet();
+    const DWORD started = GetTickCount();
+    DWORD bytes = 0;  // read in this attempt
     for (;;) {
         DWORD count = 0;
-        DWORD ask = kReadSize;
+        DWORD ask = 0;
         BOOL ok = net->InternetQueryDataAvailable(r->request, &ask, 0, 0);
-        if (ok && (ask == 0 || ask > kReadSize)) ask = kReadSize;  // 0: the end, which a read confirms
+        if (ok) ask = NextReadSize(ask, bytes, GetTickCount() - started);
         if (ok) ok = net->InternetReadFile(r->request, r->buffer, ask, &count);
+        bytes += count;
         int reading = kReading;
         if (!r->state.compare_exchange_strong(reading, kWriting)) return Attempt::kCut;  // left behind
         Attempt end = Attempt::kCut;
