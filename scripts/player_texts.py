@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prints the player's texts (statuses and final messages 2 to 7 in every language of the
 chooser) as a Markdown table, read from the resource scripts: English from src/res/loader.rc,
-the other fifteen from src/res/player_texts.rc. docs/player-texts.md carries this table for
+the other fifteen from src/res/player_texts.rc. docs/loader.md carries this table for
 translators; the kit's test suite checks that the two agree. usage: player_texts.py"""
 import os
 import re

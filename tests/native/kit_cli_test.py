@@ -4,6 +4,7 @@ programs; replies scrambled; a static site built. usage: kit_cli_test.py LOADERK
 import concurrent.futures
 import http.client
 import os
+import re
 import shutil
 import signal
 import socket
@@ -724,16 +725,56 @@ class PackageTest(unittest.TestCase):
 
 
 class DocumentsTest(unittest.TestCase):
-    """What operators and translators read agrees with what the program holds."""
+    """What operators and translators read agrees with what the program holds, and every link
+    and picture in the documents leads somewhere."""
+
+    ROOT = os.path.normpath(os.path.join(os.path.dirname(SERVE), ".."))
+
+    def read(self, *path):
+        with open(os.path.join(self.ROOT, *path), encoding="utf-8") as f:
+            return f.read()
 
     def test_the_translators_table_is_the_one_in_the_resource_scripts(self):
-        root = os.path.join(os.path.dirname(SERVE), "..")
-        table = subprocess.run([sys.executable, os.path.join(root, "scripts", "player_texts.py")],
+        table = subprocess.run([sys.executable, os.path.join(self.ROOT, "scripts", "player_texts.py")],
                                capture_output=True, text=True, check=True).stdout
         self.assertNotIn("(missing)", table, "every language has texts 2 to 7")
         self.assertEqual(len(table.splitlines()), 2 + 16)
-        with open(os.path.join(root, "docs", "player-texts.md"), encoding="utf-8") as f:
-            self.assertIn(table, f.read(), "docs/player-texts.md: print the table anew with scripts/player_texts.py")
+        self.assertIn(table, self.read("docs", "loader.md"),
+                      "docs/loader.md: print the table anew with scripts/player_texts.py")
+
+    def test_the_reference_the_manual_page_and_the_help_name_the_same_options(self):
+        reference = subprocess.run([sys.executable, os.path.join(self.ROOT, "scripts", "kit_reference.py"), KIT],
+                                   capture_output=True, text=True, check=True).stdout
+        self.assertIn(reference, self.read("docs", "loaderkit.md"),
+                      "docs/loaderkit.md: print the commands anew with scripts/kit_reference.py")
+        manual = self.read("kit", "loaderkit.1").split(".SH EXAMPLES")[0].replace("\\-", "-")
+        helped = set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", reference))
+        documented = set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", manual))
+        self.assertGreater(len(helped), 20)
+        self.assertEqual(helped - {"--help"}, documented - {"--help"}, "loaderkit.1 and --help differ")
+
+    def test_every_relative_link_and_picture_points_somewhere(self):
+        listed = subprocess.run(["git", "ls-files", "--cached", "--others", "--exclude-standard", "*.md"],
+                                cwd=self.ROOT, capture_output=True, text=True, check=True).stdout.split()
+        self.assertIn("README.md", listed)
+        broken = []
+        for name in listed:
+            text = self.read(name)
+            text = re.sub(r"(?s)```.*?```", "", text)  # code blocks hold no links
+            for target in re.findall(r"!?\[[^\]]*\]\(([^)\s]+)\)", text):
+                if re.match(r"[a-z]+:", target) or target.startswith("#"):
+                    continue
+                path, _, anchor = target.partition("#")
+                full = os.path.normpath(os.path.join(self.ROOT, os.path.dirname(name), path))
+                if not os.path.exists(full):
+                    broken.append("%s: %s" % (name, target))
+                elif anchor and full.endswith(".md"):
+                    with open(full, encoding="utf-8") as f:
+                        anchors = {re.sub(r"[^a-z0-9 -]", "", h.strip().lower()).replace(" ", "-")
+                                   for h in re.findall(r"(?m)^#+ (.*)$", f.read())}
+                    if anchor not in anchors:
+                        broken.append("%s: %s (no such heading)" % (name, target))
+        self.assertEqual(broken, [])
 
 
 if __name__ == "__main__":
