@@ -104,7 +104,6 @@ int RunFastCgiResponder(const std::string& socketPath, int workers) {
                 // socket anew, and nothing may keep answering on the old one unsupervised.
                 prctl(PR_SET_PDEATHSIG, SIGTERM);
                 if (getppid() == 1) std::exit(0);
-                HandleSignals(OnStopSignal);
                 std::exit(Work(listening));
             }
             if (pid < 0) {
