@@ -10,7 +10,8 @@
 constexpr std::size_t kInstallerPathSize = 1024;
 extern wchar_t InstallerPath[kInstallerPathSize];
 // After a good download, the installer held open for reading with only reading shared, so no
-// other process can change, replace or delete it before it starts; otherwise null.
+// other process can change, replace or delete it before it starts, and checked to be the file
+// the worker wrote, byte for byte (by digest); otherwise null.
 extern HANDLE InstallerFile;
 
 // Fixes InstallerPath from the current directory; false when the path does not fit.
