@@ -39,8 +39,9 @@ missing_of() {
 }
 
 # apt-get update, retried; an index that still fails is named in one warning line each, and the
-# set-up goes on with the lists it has (apt exits 100 when a single index fails).
-updated=0
+# set-up goes on with the lists it has (apt exits 100 when a single index fails). An update that
+# fails for another reason (the lock held by another apt, a signature) is one line in apt's words.
+updated=0 failed_indexes=""
 update_lists() {
   [ "$updated" = 1 ] && return 0
   updated=1
@@ -49,12 +50,11 @@ update_lists() {
     if out=$($sudo_cmd apt-get update -qq -o Acquire::Retries=3 2>&1); then return 0; fi
     [ "$try" -lt 3 ] && sleep "${SETUP_RETRY_PAUSE:-2}"
   done
-  local failed
-  failed=$(grep -o 'Failed to fetch [^ ]*' <<<"$out" | sed 's/Failed to fetch //' | sort -u)
-  if [ -n "$failed" ]; then
-    while read -r index; do echo "setup: warning: package index not fetched, going on without it: $index"; done <<<"$failed"
+  failed_indexes=$(grep -o 'Failed to fetch [^ ]*' <<<"$out" | sed 's/Failed to fetch //' | sort -u || true)
+  if [ -n "$failed_indexes" ]; then
+    while read -r index; do echo "setup: warning: package index not fetched, going on without it: $index"; done <<<"$failed_indexes"
   else
-    echo "setup: warning: apt-get update failed, going on with the lists it has: $(grep -m1 '^E:' <<<"$out" || tail -n1 <<<"$out")"
+    echo "setup: warning: apt-get update failed, going on with the lists it has: $(grep -m1 -E '^(E|W):' <<<"$out" || tail -n1 <<<"$out")"
   fi
 }
 
@@ -69,49 +69,88 @@ refuse_service_starts() {
   fi
 }
 
-# The 64-bit set, in one step; the set-up cannot go on without it.
-mapfile -t missing < <(missing_of "${packages[@]}")
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  refuse_service_starts
-  update_lists
-  if ! out=$($sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" 2>&1 >/dev/null); then
-    grep -E '^(E|W):|broken|Depends:' <<<"$out" >&2 || echo "$out" >&2
-    echo "setup: could not install ${missing[*]}" >&2
-    exit 1
-  fi
-fi
+# apt-get install of "$@" (options first), never removing a package to make room; the output
+# (both streams) is left in $out.
+apt_install() {
+  out=$($sudo_cmd apt-get install -y -q --no-install-recommends --no-remove "$@" 2>&1)
+}
 
+mapfile -t missing < <(missing_of "${packages[@]}")
 # 32-bit Wine runs the shipping i686 build, where this kernel can execute 32-bit programs.
 mkdir -p build
+want32=0 added_i386=0
 if why=$(scripts/probe-32bit.sh); then
   if [ -n "$(missing_of wine32:i386)" ]; then
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-      $sudo_cmd dpkg --add-architecture i386
-      updated=0
-    fi
-    echo "setup: installing wine32:i386"
-    refuse_service_starts
-    update_lists
-    if out=$($sudo_cmd apt-get install -y -q --no-install-recommends wine32:i386 2>&1); then
-      rm -f "$why_file"
-    else
-      reason=$(grep -m1 -E '^E:' <<<"$out" | sed 's/^E: //' || true)
-      unmet=$(grep -m1 -E 'Depends:' <<<"$out" | sed 's/^ *//; s/  */ /g' || true)
-      [ -n "$unmet" ] && reason="$reason (first unmet: $unmet)"
-      echo "32-bit Wine could not be installed: ${reason:-apt-get failed}" > "$why_file"
-      echo "setup: no 32-bit Wine: apt-get: ${reason:-apt-get failed}; only the x86_64 build will run"
-    fi
+    want32=1
   else
     rm -f "$why_file"
   fi
 else
   echo "setup: no 32-bit Wine: $why; only the x86_64 build will run"
 fi
+if [ ${#missing[@]} -gt 0 ] || [ "$want32" = 1 ]; then
+  refuse_service_starts
+  if [ "$want32" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    # Before the first update, so that apt sees both architectures of every suite at once.
+    $sudo_cmd dpkg --add-architecture i386
+    added_i386=1
+  fi
+  update_lists
+fi
+
+# Where nothing i386 got installed, the architecture added for it goes again: left behind, it would
+# make every later apt-get update on this machine fetch, and fail on, the i386 indexes.
+forget_i386() {
+  if [ "$added_i386" = 1 ]; then
+    $sudo_cmd dpkg --remove-architecture i386 || echo "setup: warning: could not remove the i386 architecture again"
+  fi
+}
+
+# Everything in one step where 32-bit Wine is wanted: wine32's libraries must be the very versions
+# of their amd64 twins, which apt can promise only when it chooses both together.
+together=0
+if [ "$want32" = 1 ]; then
+  release=()
+  if grep -q 'binary-i386' <<<"$failed_indexes"; then
+    # A suite without its i386 index would give amd64 versions that have no i386 twins.
+    release=(-o APT::Default-Release=bookworm)
+    echo "setup: an i386 package index is missing: taking both architectures from bookworm over its" \
+         "updates and security archives; 'apt-get upgrade' takes the security updates once the registry is whole"
+  fi
+  echo "setup: installing ${missing[*]} wine32:i386"
+  if apt_install "${release[@]}" "${missing[@]}" wine32:i386; then
+    together=1 missing=()
+    rm -f "$why_file"
+  fi
+fi
+
+# Otherwise, or where that failed, the 64-bit set in one step; the set-up cannot go on without it.
+if [ ${#missing[@]} -gt 0 ]; then
+  [ "$want32" = 1 ] || echo "setup: installing ${missing[*]}"
+  if ! apt_install "${missing[@]}"; then
+    grep -E '^(E|W):|broken|Depends:' <<<"$out" >&2 || echo "$out" >&2
+    echo "setup: could not install ${missing[*]}" >&2
+    forget_i386
+    exit 1
+  fi
+fi
+# Then 32-bit Wine in a step of its own; where it cannot be had, the x86_64 build runs alone.
+if [ "$want32" = 1 ] && [ "$together" = 0 ]; then
+  if apt_install wine32:i386; then
+    rm -f "$why_file"
+  else
+    reason=$(grep -m1 -E '^E:' <<<"$out" | sed 's/^E: //' || true)
+    unmet=$(grep -m1 -E 'Depends:' <<<"$out" | sed 's/^ *//; s/  */ /g' || true)
+    [ -n "$unmet" ] && reason="$reason (first unmet: $unmet)"
+    echo "32-bit Wine could not be installed: ${reason:-apt-get failed}" > "$why_file"
+    echo "setup: no 32-bit Wine: apt-get: ${reason:-apt-get failed}; only the x86_64 build will run"
+    forget_i386
+  fi
+fi
 
 # Wine takes the system language from LANG only when that locale exists on the machine.
 have_locales=$(locale -a 2>/dev/null || true)
 for l in en_US de_DE ja_JP zh_TW zh_CN da_DK ar_SA he_IL ru_RU el_GR ko_KR; do
-  grep -qi "^$l.utf-\?8$" <<<"$have_locales" || localedef -i "$l" -f UTF-8 "$l.UTF-8" 2>/dev/null || \
+  grep -qi "^$l.utf-\?8$" <<<"$have_locales" || $sudo_cmd localedef -i "$l" -f UTF-8 "$l.UTF-8" 2>/dev/null || \
     echo "setup: could not generate locale $l.UTF-8" >&2
 done
