@@ -90,6 +90,8 @@ function(add_loader name library company)
   target_link_options(${name} PRIVATE -static -s -nostartfiles -Wl,--entry=${LOADER_ENTRY} -Wl,--gc-sections
                       -Wl,--dynamicbase -Wl,--nxcompat)
   target_link_libraries(${name} PRIVATE msvcrt gcc kernel32)
+  # The linker writes SOURCE_DATE_EPOCH as the link time, where it would write its clock's.
+  set_property(TARGET ${name} PROPERTY RULE_LAUNCH_LINK "${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${LOADER_BUILD_TIME}")
   # The 32-bit build ships, and its size is counted: its sections are laid out by hand.
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     target_link_options(${name} PRIVATE -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/loader-i686.ld)
@@ -106,6 +108,17 @@ enable_testing()
 add_test(NAME loader_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader> ${CMAKE_OBJDUMP}
           "${LOADER_INSTALLER_PUBLISHER}" "${LOADER_COMPANY_NAME}" "$<$<BOOL:${LOADER_RESILIENT_DOWNLOAD}>:resilient>")
+# The shipping build once more in another folder: the same bytes (built once per test command,
+# in the build without the Wine suites).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT LOADER_WIN_TESTS)
+  add_test(NAME loader_rebuilt_same
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/rebuilt_same.py ${CMAKE_SOURCE_DIR}
+            $<TARGET_FILE:loader> ${CMAKE_TOOLCHAIN_FILE} -DLOADER_BUILD_TIME=${LOADER_BUILD_TIME}
+            "-DLOADER_COMPANY_NAME=${LOADER_COMPANY_NAME}" "-DLOADER_INSTALLER_PUBLISHER=${LOADER_INSTALLER_PUBLISHER}"
+            -DLOADER_RESILIENT_DOWNLOAD=${LOADER_RESILIENT_DOWNLOAD}
+            "-DLOADER_PRIMARY_CONFIG_URL=${LOADER_PRIMARY_CONFIG_URL}" "-DLOADER_SECONDARY_CONFIG_URL=${LOADER_SECONDARY_CONFIG_URL}"
+            "-DLOADER_TRACKING_KEY=${LOADER_TRACKING_KEY}")
+endif()
 
 # The Win32 and end-to-end suites run wherever Wine can execute this build: always for x86_64,
 # and for i686 only where the test command found a working 32-bit Wine.
