@@ -38,7 +38,7 @@ const char kHelp[] =
     "                             1 to 2,147,483,647 bytes; files with the same content are hard\n"
     "                             links in DIR (copies where the file system cannot link)\n"
     "  --notice FILE              the notice text of every language (default: a short welcome\n"
-    "                             naming [CASINO_NAME] and [CASINO_ADDRESS])\n"
+    "                             in each language, naming [CASINO_NAME] and [CASINO_ADDRESS])\n"
     "  --notice-for LANG=FILE     (repeatable) one language's own notice text\n"
     "                             Notice files are UTF-8 (a byte-order mark is dropped), of at\n"
     "                             most 1 MiB; each language's page is written in the ANSI code\n"
@@ -46,17 +46,67 @@ const char kHelp[] =
     "                             950 CHT, 949 KOR, 1253 GRE, 1255 HEB, 1256 ARA, 1252 the\n"
     "                             others), and must stay within the 22,000 bytes the loader\n"
     "                             reads, size line included\n"
-    "LANG is one of CHT DEU ENG SPA FRE ITA JAP KOR DUT POR SWE GRE CHS HEB ARA DAN. URL is\n"
-    "where DIR will be served, ending with '/', without '|'. Notice texts are stored with CR LF\n"
-    "line ends. DIR is built beside its place and moved there whole; an existing DIR is\n"
-    "replaced only when it holds site files alone. Point a loader at it with\n"
+    "LANG is one of CHT DEU ENG SPA FRE ITA JAP KOR DUT POR SWE GRE CHS HEB ARA DAN; JPN is\n"
+    "taken for JAP, which the file names keep. URL is where DIR will be served, ending with\n"
+    "'/', without '|'. Notice texts are stored with CR LF line ends. DIR is built beside its\n"
+    "place and moved there whole; an existing DIR is replaced only when it holds site files\n"
+    "alone. Point a loader at it with\n"
     "  loader.exe HAND <where DIR is served>/config.txt\n";
 
-const char kDefaultNotice[] =
-    "Welcome to [CASINO_NAME]!\r\n"
-    "Your casino software is on its way.\r\n"
-    "Visit us at [CASINO_ADDRESS]\r\n"
-    "Fair games, fast payouts.\r\n";
+// Each language's default notice, in UTF-8 like an operator's file: the same four lines in every
+// language. In Hebrew and Arabic a right-to-left mark (U+200F, in both code pages) follows a
+// line's final punctuation, so it ends the line at its left whatever the box's reading order.
+#define RLM "\u200f"
+const struct {
+    const char* code;
+    const char* text;
+} kDefaultNotices[] = {
+    {"CHT", "歡迎光臨 [CASINO_NAME]！\n您的娛樂場軟體正在下載中。\n歡迎造訪 [CASINO_ADDRESS]\n公平遊戲，快速提款。\n"},
+    {"DEU", "Willkommen bei [CASINO_NAME]!\nIhre Casino-Software ist unterwegs.\n"
+            "Besuchen Sie uns unter [CASINO_ADDRESS]\nFaire Spiele, schnelle Auszahlungen.\n"},
+    {"ENG", "Welcome to [CASINO_NAME]!\nYour casino software is on its way.\nVisit us at [CASINO_ADDRESS]\n"
+            "Fair games, fast payouts.\n"},
+    {"SPA", "¡Bienvenido a [CASINO_NAME]!\nSu software de casino está en camino.\nVisítenos en [CASINO_ADDRESS]\n"
+            "Juegos justos, retiros rápidos.\n"},
+    {"FRE", "Bienvenue chez [CASINO_NAME]\u00a0!\nVotre logiciel de casino arrive.\n"
+            "Rendez-nous visite sur [CASINO_ADDRESS]\nJeux équitables, retraits rapides.\n"},
+    {"ITA", "Benvenuto su [CASINO_NAME]!\nIl tuo software del casinò è in arrivo.\nVisitaci su [CASINO_ADDRESS]\n"
+            "Giochi equi, prelievi rapidi.\n"},
+    {"JAP", "[CASINO_NAME] へようこそ！\nカジノ ソフトウェアをお届けしています。\n"
+            "[CASINO_ADDRESS] でお待ちしております。\n公正なゲームと迅速な出金。\n"},
+    {"KOR", "[CASINO_NAME]에 오신 것을 환영합니다!\n카지노 소프트웨어를 다운로드하고 있습니다.\n"
+            "방문 주소: [CASINO_ADDRESS]\n공정한 게임, 빠른 출금.\n"},
+    {"DUT", "Welkom bij [CASINO_NAME]!\nUw casinosoftware is onderweg.\nBezoek ons op [CASINO_ADDRESS]\n"
+            "Eerlijke spellen, snelle uitbetalingen.\n"},
+    {"POR", "Bem-vindo ao [CASINO_NAME]!\nSeu software de cassino está a caminho.\nVisite-nos em [CASINO_ADDRESS]\n"
+            "Jogos justos, saques rápidos.\n"},
+    {"SWE", "Välkommen till [CASINO_NAME]!\nDin casinoprogramvara är på väg.\nBesök oss på [CASINO_ADDRESS]\n"
+            "Rättvisa spel, snabba uttag.\n"},
+    {"GRE", "Καλώς ήρθατε στο [CASINO_NAME]!\nΤο λογισμικό του καζίνο σας έρχεται.\n"
+            "Επισκεφθείτε μας στο [CASINO_ADDRESS]\nΔίκαια παιχνίδια, γρήγορες αναλήψεις.\n"},
+    {"CHS", "欢迎光临 [CASINO_NAME]！\n您的娱乐场软件正在下载中。\n欢迎访问 [CASINO_ADDRESS]\n公平游戏，快速提款。\n"},
+    {"HEB", "ברוכים הבאים ל-[CASINO_NAME]\nתוכנת הקזינו כבר בדרך." RLM "\nבקרו אותנו בכתובת [CASINO_ADDRESS]\n"
+            "משחקים הוגנים, משיכות מהירות." RLM "\n"},
+    {"ARA", "مرحبًا بكم في [CASINO_NAME]\nبرنامج الكازينو في طريقه إليكم." RLM "\nتفضلوا بزيارتنا على [CASINO_ADDRESS]\n"
+            "ألعاب نزيهة وسحب سريع للأرباح." RLM "\n"},
+    {"DAN", "Velkommen til [CASINO_NAME]!\nDin casinosoftware er på vej.\nBesøg os på [CASINO_ADDRESS]\n"
+            "Fair spil, hurtige udbetalinger.\n"},
+};
+#undef RLM
+
+const char* DefaultNotice(const char* code) {
+    for (const auto& notice : kDefaultNotices)
+        if (std::strcmp(notice.code, code) == 0) return notice.text;
+    return kDefaultNotices[2].text;  // English
+}
+
+// Japanese is JAP in the site's file names, as the loader asks for them; operators may also write
+// JPN, its code in ISO 639-2 and in Windows. Applies to a language key or the one in reg_ or sys_.
+std::string SiteLanguageKey(std::string key) {
+    std::size_t at = key.size() >= 3 ? key.size() - 3 : 0;
+    if ((at == 0 || (at == 4 && key[3] == '_')) && key.compare(at, 3, "JPN") == 0) key.replace(at, 3, "JAP");
+    return key;
+}
 
 bool IsSiteFile(const std::string& name) {
     return name == "config.txt" || name.rfind("p_Tavmok_", 0) == 0;
@@ -179,13 +229,13 @@ int Build(const Options& o, const std::string& temp) {
     if (o.Has("--notice")) noticeFor[""] = o.Get("--notice");
     std::string key, file;
     for (const std::string& a : o.All("--installer-for")) {
-        if (!SplitAssignment(a, &key, &file) || !IsInstallerKey(key))
+        if (!SplitAssignment(a, &key, &file) || !IsInstallerKey(key = SiteLanguageKey(key)))
             return KitError("site", "--installer-for takes KEY=FILE with KEY a language, reg, sys, reg_LANG or sys_LANG: '" + a + "'", 2);
         if (installerFor.count(key)) return KitError("site", "--installer-for " + key + " given twice", 2);
         installerFor[key] = file;
     }
     for (const std::string& a : o.All("--notice-for")) {
-        if (!SplitAssignment(a, &key, &file) || FindLanguage(key.c_str()) < 0)
+        if (!SplitAssignment(a, &key, &file) || FindLanguage((key = SiteLanguageKey(key)).c_str()) < 0)
             return KitError("site", "--notice-for takes LANG=FILE with LANG one of the sixteen language codes: '" + a + "'", 2);
         if (noticeFor.count(key)) return KitError("site", "--notice-for " + key + " given twice", 2);
         noticeFor[key] = file;
@@ -213,7 +263,7 @@ int Build(const Options& o, const std::string& temp) {
         const Language& language = Languages[i];
         std::string noticeFile = noticeFor.count(language.code) ? noticeFor[language.code] : noticeFor[""];
         const std::vector<unsigned char>* source = noticeFile.empty() ? nullptr : &in.files[noticeFile];
-        std::string utf8 = source != nullptr ? std::string(source->begin(), source->end()) : kDefaultNotice;
+        std::string utf8 = source != nullptr ? std::string(source->begin(), source->end()) : DefaultNotice(language.code);
         std::vector<unsigned char> lines = WithCrLf(std::vector<unsigned char>(utf8.begin(), utf8.end()));
         std::string text;
         if (!FromUtf8(std::string(lines.begin(), lines.end()), language.codePage, text, error))

@@ -22,18 +22,6 @@ from harness import CHOOSER, IDOK, LANG_BUTTON, METER, NOTICE, WINDOW, Robot  # 
 OUT = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "demo-output"))
 WORK = os.path.join(harness.BUILD, "demo")
 KIT = os.path.join(ROOT, "build", "native", "loaderkit")
-NOTICE_TEXT = (b"Welcome to [CASINO_NAME]!\r\nYour casino software is on its way.\r\n"
-               b"Visit us at [CASINO_ADDRESS]\r\nFair games, fast payouts.\r\n")
-# The Japanese and Arabic players' own notices, in UTF-8 as the operator's editor writes them;
-# the kit puts each into its players' code page.
-OWN_NOTICES = {
-    "JAP": "[CASINO_NAME] へようこそ！\nカジノソフトウェアをお届けしています。\n"
-           "[CASINO_ADDRESS] でお待ちしています\n公正なゲーム、迅速なお支払い。\n",
-    "ARA": "مرحبا بكم في [CASINO_NAME]!\nبرنامج الكازينو في الطريق إليكم.\n"
-           "زوروا [CASINO_ADDRESS]\nألعاب عادلة ودفع سريع.\n",
-}
-
-
 def shot(robot, name, caption):
     """The window with a margin; the whole screen when the window cannot be found."""
     path = os.path.join(OUT, name + ".png")
@@ -130,26 +118,17 @@ def main():
     installer = os.path.join(WORK, "installer.exe")
     with open(harness.FAKE_INSTALLER, "rb") as f, open(installer, "wb") as g:
         g.write(f.read() + b"\0" * (6 * 1024 * 1024))
-    notice = os.path.join(WORK, "notice.txt")
-    with open(notice, "wb") as f:
-        f.write(NOTICE_TEXT)
-    own = []
-    for code, text in OWN_NOTICES.items():
-        path = os.path.join(WORK, "notice-%s.txt" % code)
-        with open(path, "w", encoding="utf-8") as f:
-            f.write(text)
-        own += ["--notice-for", "%s=%s" % (code, path)]
     site_dir = os.path.join(WORK, "site")
     port = free_port()
     base = "http://127.0.0.1:%d/" % port
-    subprocess.run([KIT, "site", "--out", site_dir, "--site-url", base, "--installer", installer,
-                    "--notice", notice, *own], check=True)
+    # No notice files: every player reads the site's default notice in the language chosen.
+    subprocess.run([KIT, "site", "--out", site_dir, "--site-url", base, "--installer", installer], check=True)
     signed, cert = sign()
     server = serve(site_dir, signed, port)
     loader = download_copy(base, cert)
     robot = Robot()
     try:
-        print("1. a Japanese player: the chooser, then the notice in Japanese")
+        print("1. a Japanese player: the chooser, then the site's default notice in Japanese")
         watch_notice(robot, loader, base, "ja_JP.UTF-8", None, "1-download-window-japanese", "1-chooser-japanese")
         print("1b. a Japanese player on an English system: the notice still reads as written")
         watch_notice(robot, loader, base, "en_US.UTF-8", "JAP", "1b-download-window-japanese-on-english")
@@ -179,9 +158,12 @@ def main():
         print("3. an Arabic player on an Arabic system: the window is mirrored, the notice Arabic")
         watch_notice(robot, loader, base, "ar_SA.UTF-8", "ARA", "4-download-window-arabic")
 
-        print("4. no configuration server: the final message, in English and in Japanese on an English system")
+        print("4. no configuration server: the final message in English, and in Japanese, Hebrew and Arabic on an"
+              " English system")
         for code, start, name in (("ENG", "Failed to connect", "5-download-window-failed"),
-                                  ("JAP", "ダウンロード サイトに接続できません", "5b-download-window-failed-japanese")):
+                                  ("JAP", "ダウンロード サイトに接続できません", "5b-download-window-failed-japanese"),
+                                  ("HEB", "לא ניתן להתחבר", "5c-download-window-failed-hebrew"),
+                                  ("ARA", "تعذر الاتصال", "5d-download-window-failed-arabic")):
             p = run_loader(loader, "en_US.UTF-8", ["HAND", "http://127.0.0.1:9/config.txt"])
             robot.wait(CHOOSER)
             robot.click(CHOOSER, LANG_BUTTON[code])

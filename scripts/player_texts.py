@@ -36,7 +36,9 @@ def markdown():
     rows = ["| language | " + " | ".join(str(k) for k in range(2, 8)) + " |", "|---" * 7 + "|"]
     for code, language in LANGUAGES:
         texts = found.get(language, {})
-        cells = [texts.get(i, "(missing)").replace("\\r\\n", "<br>").replace("|", "\\|") for i in IDS]
+        # The right-to-left mark is invisible: the page names it, and shows it as it names it.
+        cells = [texts.get(i, "(missing)").replace("\\r\\n", "<br>").replace("|", "\\|").replace("\u200f", "&rlm;")
+                 for i in IDS]
         rows.append("| %s | %s |" % (code, " | ".join(cells)))
     return "\n".join(rows) + "\n"
 

@@ -293,7 +293,8 @@ class KitTest(KitFixture):
         for code, (text, _) in texts.items():
             with open(self.path(code + ".txt"), "w", encoding="utf-8") as f:
                 f.write(text)
-            own += ["--notice-for", "%s=%s" % (code, self.path(code + ".txt"))]
+            # Japanese also by its ISO 639-2 and Windows code.
+            own += ["--notice-for", "%s=%s" % ("JPN" if code == "JAP" else code, self.path(code + ".txt"))]
         big = self.path("big.exe")
         with open(big, "wb") as f:
             f.write(make_pe() + b"system libraries" * 100)
@@ -336,7 +337,9 @@ class KitTest(KitFixture):
             ([site, "http://dl.example/", "--notice", self.path("latin1.txt")], "line 1 is not UTF-8"),
             ([site, "http://dl.example/", "--notice", self.path("long.txt")], "over the 22000 that the loader reads"),
             ([site, "http://dl.example/", "--installer-for", "JAP=" + self.fifo()], "not a regular file"),
-            ([site, "http://dl.example/", "--notice-for", "JPN=" + self.path("cafe.txt")], "LANG=FILE", 2),
+            ([site, "http://dl.example/", "--notice-for", "JPX=" + self.path("cafe.txt")], "LANG=FILE", 2),
+            ([site, "http://dl.example/", "--installer-for", "sys_JPN=" + big, "--installer-for", "sys_JAP=" + big],
+             "sys_JAP given twice", 2),
             ([site, "http://dl.example/", "--installer-for", "sys-JAP=" + big], "KEY=FILE", 2),
             ([site, "http://dl.example/", "--notice", ""], "empty value", 2),
         ]
@@ -352,6 +355,24 @@ class KitTest(KitFixture):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(kit("unscramble", stdin=open(os.path.join(site, "config.txt"), "rb").read()).stdout,
                          b"iFlag=0|sDlurl=http://dl.example/", "a site folder is replaced whole")
+        # Without notice files, every language reads its own default notice in its own script,
+        # with the names left for the loader to insert; right-to-left lines end in a mark.
+        pages = {}
+        for code, codepage in (("CHT", "cp950"), ("JAP", "cp932"), ("KOR", "cp949"), ("GRE", "cp1253"),
+                               ("CHS", "cp936"), ("HEB", "cp1255"), ("ARA", "cp1256"), ("DEU", "cp1252"),
+                               ("ENG", "cp1252"), ("SPA", "cp1252"), ("FRE", "cp1252"), ("ITA", "cp1252"),
+                               ("DUT", "cp1252"), ("POR", "cp1252"), ("SWE", "cp1252"), ("DAN", "cp1252")):
+            text = page("p_Tavmok_sys_%s.%s" % (code, code)).decode(codepage).split("\r\n", 1)[1]
+            self.assertEqual((text.count("\r\n"), text.count("[CASINO_NAME]"), text.count("[CASINO_ADDRESS]")), (4, 1, 1),
+                             code)
+            pages[code] = text
+        self.assertEqual(len(set(pages.values())), 16, "no language reads another's notice")
+        self.assertTrue(pages["ENG"].startswith("Welcome to [CASINO_NAME]!\r\n"))
+        self.assertIn("出金", pages["JAP"])
+        self.assertIn("お待ちしております", pages["JAP"])
+        self.assertIn("سحب", pages["ARA"])
+        for code in ("HEB", "ARA"):
+            self.assertEqual(pages[code].count(".\u200f\r\n"), 2, code)
 
 
 def wait_for(condition, seconds=10):
