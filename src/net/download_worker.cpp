@@ -3,24 +3,20 @@
 #include "net/download_worker.h"
 
 #include <windows.h>
-#include <wincrypt.h>
 #include <process.h>
 
 #include <cstring>
 
+#include "net/sha256.h"
 #include "net/transfer.h"
 #include "res/resource_ids.h"
 
 namespace {
 constexpr int kReopenAttempts = 30;
 constexpr DWORD kReopenPauseMs = 100;
-constexpr DWORD kDigestSize = 32;  // SHA-256
 
 // The running or finished worker thread, until EndDownloadWorker has seen it end.
 HANDLE WorkerThread;
-// The digest provider, acquired by the thread that starts the worker (it loads the provider's
-// library, which is never loaded for the first time on the worker's own thread); 0 without one.
-HCRYPTPROV Digests;
 
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
@@ -28,23 +24,19 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
            a.nFileSizeLow == b.nFileSizeLow;
 }
 
-// A digest of the whole file as this handle reads it, or false.
-bool Fingerprint(HANDLE file, BYTE (&digest)[kDigestSize]) {
+// A digest of the whole file as this handle reads it, or false. The program's own SHA-256, not
+// CryptoAPI's: Windows 2000 and XP before SP3 have none, and every download would fail there.
+bool Fingerprint(HANDLE file, unsigned char (&digest)[kSha256Size]) {
     // Only the worker's thread reads through it, once per handle.
     static BYTE buffer[16 * 1024];
-    HCRYPTHASH hash;
-    bool ok = Digests != 0 && CryptCreateHash(Digests, CALG_SHA_256, 0, 0, &hash);
-    if (ok) {
-        ok = SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0;
-        DWORD count = 0;
-        while (ok && (ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr) != FALSE) && count > 0)
-            ok = CryptHashData(hash, buffer, count, 0) != FALSE;
-        DWORD size = kDigestSize;
-        ok = ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == kDigestSize &&
-             SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0;
-        CryptDestroyHash(hash);
-    }
-    return ok;
+    static Sha256 hash;
+    Sha256Begin(hash);
+    bool ok = SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0;
+    DWORD count = 0;
+    while (ok && (ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr) != FALSE) && count > 0)
+        Sha256Add(hash, buffer, count);
+    Sha256End(hash, digest);
+    return ok && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0;
 }
 
 // The writing handle must go before the installer can start (a program held open for writing
@@ -56,7 +48,7 @@ bool Fingerprint(HANDLE file, BYTE (&digest)[kDigestSize]) {
 // none either).
 HANDLE HoldWrittenFile(HANDLE writer) {
     BY_HANDLE_FILE_INFORMATION written;
-    BYTE writtenDigest[kDigestSize];
+    unsigned char writtenDigest[kSha256Size];
     bool known = GetFileInformationByHandle(writer, &written) && Fingerprint(writer, writtenDigest);
     CloseHandle(writer);
     if (!known) return INVALID_HANDLE_VALUE;
@@ -72,10 +64,10 @@ HANDLE HoldWrittenFile(HANDLE writer) {
         Sleep(kReopenPauseMs);
     }
     BY_HANDLE_FILE_INFORMATION held;
-    BYTE heldDigest[kDigestSize];
+    unsigned char heldDigest[kSha256Size];
     if (reader != INVALID_HANDLE_VALUE &&
         (!GetFileInformationByHandle(reader, &held) || !SameFile(written, held) ||
-         !Fingerprint(reader, heldDigest) || std::memcmp(writtenDigest, heldDigest, kDigestSize) != 0)) {
+         !Fingerprint(reader, heldDigest) || std::memcmp(writtenDigest, heldDigest, kSha256Size) != 0)) {
         CloseHandle(reader);
         reader = INVALID_HANDLE_VALUE;
     }
@@ -132,8 +124,6 @@ unsigned __stdcall DownloadWorker(void* window) {
 
 bool StartDownloadWorker(void* window) {
     PrepareTransfer();
-    if (Digests == 0 && !CryptAcquireContextA(&Digests, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
-        Digests = 0;
     WorkerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DownloadWorker, window, 0, nullptr));
     return WorkerThread != nullptr;
 }
@@ -145,6 +135,4 @@ void EndDownloadWorker() {
     WaitForSingleObject(WorkerThread, INFINITE);
     CloseHandle(WorkerThread);
     WorkerThread = nullptr;
-    if (Digests != 0) CryptReleaseContext(Digests, 0);
-    Digests = 0;
 }

@@ -1,8 +1,11 @@
-// The substitution table and the in-place walk.
+// The substitution table and the in-place walk; the installer digest.
 #include "net/scrambler.h"
+#include "net/sha256.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -48,4 +51,42 @@ TEST(Scrambler, UnscrambledCopyLeavesTheStoredConstantAlone) {
     EXPECT_EQ(std::string(copy), plain);
     EXPECT_EQ(stored, before);
     std::free(copy);
+}
+
+// The held installer's digest: the published test vectors of FIPS 180-4, each added whole and
+// in uneven pieces that straddle the 64-byte blocks, and the padding's two cases (55 and 56
+// bytes in the last block).
+TEST(Sha256, PublishedVectorsWholeAndInPieces) {
+    auto hex = [](const std::string& data, std::size_t piece) {
+        Sha256 s;
+        Sha256Begin(s);
+        for (std::size_t at = 0; at < data.size(); at += piece)
+            Sha256Add(s, data.data() + at, std::min(piece, data.size() - at));
+        unsigned char digest[kSha256Size];
+        Sha256End(s, digest);
+        char out[2 * kSha256Size + 1];
+        for (std::size_t i = 0; i < kSha256Size; ++i) std::snprintf(out + 2 * i, 3, "%02x", digest[i]);
+        return std::string(out);
+    };
+    const struct {
+        std::string data;
+        const char* digest;
+    } vectors[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrs"
+         "mnopqrstnopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+    };
+    for (const auto& v : vectors) {
+        for (std::size_t piece : {std::size_t(1) << 30, std::size_t(1), std::size_t(63), std::size_t(100)}) {
+            if (piece == 1 && v.data.size() > 1000) continue;
+            EXPECT_EQ(hex(v.data, piece), v.digest) << v.data.size() << " bytes in pieces of " << piece;
+        }
+    }
 }
