@@ -61,7 +61,18 @@ rm -rf "$conf"
 mkdir -p "$conf/temp"
 user_line=""
 [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
-param() { [ -z "$2" ] || printf '      fastcgi_param %s "%s";\n' "$1" "$2"; }
+# The settings: the responder's own environment, as systemd gives it the settings file (it takes
+# no file path from a request); the CGI program's parameters, which fcgiwrap makes its environment.
+settings=""
+for setting in "LOADERKIT_PROGRAM=$program" "LOADERKIT_NAME=$name" "LOADERKIT_ADDRESS=$address" \
+               "LOADERKIT_COMPANY=$company" "LOADERKIT_IMAGE=$image" "LOADERKIT_FILE_NAME=$file_name"; do
+  [ -n "${setting#*=}" ] || continue
+  if [ "$endpoint" = fastcgi ]; then
+    export "${setting?}"
+  else
+    settings+=$(printf '      fastcgi_param %s "%s";' "${setting%%=*}" "${setting#*=}")$'\n'
+  fi
+done
 cat >"$conf/nginx.conf" <<EOF
 $user_line
 daemon off;
@@ -84,15 +95,11 @@ http {
     root $site;
     limit_rate $rate;
     location / { try_files \$uri =404; }
-    location ^~ /download {
+    # Exactly /download: the site's own /downloads/... and /download-faq.txt stay its files.
+    location = /download {
       include /etc/nginx/fastcgi_params;
       fastcgi_param SCRIPT_FILENAME $kit;
-      fastcgi_param LOADERKIT_PROGRAM "$program";
-$(param LOADERKIT_NAME "$name")
-$(param LOADERKIT_ADDRESS "$address")
-$(param LOADERKIT_COMPANY "$company")
-$(param LOADERKIT_IMAGE "$image")
-$(param LOADERKIT_FILE_NAME "$file_name")
+$settings
       # An answer fits these buffers whole: nginx takes it at once, and a slow client never holds
       # the endpoint.
       fastcgi_buffers 16 16k;

@@ -14,6 +14,7 @@ import sys
 import tempfile
 import time
 import unittest
+import unittest.mock
 
 KIT = sys.argv.pop(1) if len(sys.argv) > 1 else os.environ.get("LOADERKIT", "loaderkit")
 SERVE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "serve.sh")
@@ -390,6 +391,42 @@ def free_port():
         return s.getsockname()[1]
 
 
+def fastcgi_get(address, params, read_pause=0.0, on_first=None):
+    """One FastCGI request as a web server sends it, to a Unix socket path or a (host, port):
+    (headers and body as the responder wrote them, whether END_REQUEST came). read_pause slows
+    the reading, in seconds per 64 KB; on_first() runs once the first output has arrived."""
+    def record(kind, content):
+        return struct.pack(">BBHHBx", 1, kind, 1, len(content), 0) + content
+    def pair(name, value):
+        name, value = name.encode(), value.encode()
+        return bytes([len(name)]) + (bytes([len(value)]) if len(value) < 128 else struct.pack(">I", len(value) | 1 << 31)) + name + value
+    family = socket.AF_UNIX if isinstance(address, str) else socket.AF_INET
+    with socket.socket(family, socket.SOCK_STREAM) as c:
+        c.settimeout(30)
+        c.connect(address)
+        c.sendall(record(1, struct.pack(">HB5x", 1, 0)) + record(4, b"".join(pair(k, v) for k, v in params.items()))
+                  + record(4, b"") + record(5, b""))
+        c.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+        data, out, ended = b"", [], False
+        while not ended:
+            chunk = c.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+            while len(data) >= 8:
+                _, kind, _, length, padding = struct.unpack(">BBHHB", data[:7])
+                if len(data) < 8 + length + padding:
+                    break
+                if kind == 6 and length:
+                    if not out and on_first:
+                        on_first()
+                    out.append(data[8:8 + length])
+                ended = ended or kind == 3
+                data = data[8 + length + padding:]
+            time.sleep(read_pause)
+        return b"".join(out), ended
+
+
 def show(data, folder):
     """The 'key: value' lines that loaderkit stamp --show prints for data."""
     path = os.path.join(folder, "shown.exe")
@@ -421,6 +458,10 @@ class EndpointTest(KitFixture):
         os.makedirs(self.path("site"))
         with open(self.path("site/config.txt"), "wb") as f:
             f.write(b"static file")
+        os.makedirs(self.path("site/downloads"))
+        for name in ("downloads/guide.txt", "download-faq.txt"):
+            with open(self.path("site/" + name), "wb") as f:
+                f.write(b"the site's own " + name.encode())
         self.port = free_port()
         self.server = subprocess.Popen(
             ["bash", SERVE, "--site", self.path("site"), "--program", self.signed_program, "--port", str(self.port),
@@ -493,6 +534,9 @@ class EndpointTest(KitFixture):
             self.assertNotIn(b"MZ", body, target)
             self.assertLess(len(body), 200, target)
         self.assertEqual(self.get("/config.txt")[2], b"static file")
+        for name in ("downloads/guide.txt", "download-faq.txt"):
+            self.assertEqual(self.get("/" + name), (200, unittest.mock.ANY, b"the site's own " + name.encode()),
+                             "the endpoint answers exactly /download")
         # The program gone, then refused by the kit: 500 with the reason in the error log.
         os.rename(self.signed_program, self.signed_program + ".away")
         for what, content in (("refused by the kit", b"not a program at all"), ("missing", None)):
@@ -609,6 +653,77 @@ class EndpointTest(KitFixture):
         self.assertNotIn(None, [release(body) for status, body, _ in answers if status == 200])
         self.assertTrue(wait_for(lambda: len(workers()) == before), "the killed workers are replaced")
         self.assertEqual(self.get("/download?tag=V103")[0], 200)
+
+class ResponderTest(KitFixture):
+    """The resident responder as operators run it: stopped under load, as a container's first
+    process, beside another on the same path, under a hostile FastCGI peer, with the signal
+    dispositions it inherits, with the worker count it is given."""
+
+    def responder(self, sock, *options, wrap=(), preexec=None):
+        env = dict(os.environ, LOADERKIT_PROGRAM=self.program, LOADERKIT_IMAGE=self.image)
+        p = subprocess.Popen([*wrap, KIT, "download", "--fastcgi", "--socket", sock, *options], env=env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=preexec,
+                             start_new_session=True)
+        self.addCleanup(lambda: (p.poll() is None and os.killpg(p.pid, signal.SIGKILL), p.wait(), p.stderr.close()))
+        self.assertTrue(wait_for(lambda: os.path.exists(sock) and self.answers(sock)), "the responder listens")
+        return p
+
+    def answers(self, sock, **extra):
+        try:
+            out, ended = fastcgi_get(sock, dict({"REQUEST_METHOD": "GET", "DOCUMENT_URI": "/download",
+                                                 "QUERY_STRING": "tag=R1"}, **extra))
+        except OSError:
+            return False
+        return ended and out.startswith(b"Status: 200 OK") and out
+
+    def children(self, p):
+        return subprocess.run(["pgrep", "-P", str(p.pid)], capture_output=True, text=True).stdout.split()
+
+    def test_stops_finish_answers_and_no_fault_of_the_environment_stops_serving(self):
+        with open(self.image, "wb") as f:  # an answer far larger than any socket buffer
+            f.write(os.urandom(16 << 20))
+        sock = self.path("a.sock")
+        first = self.responder(sock, "--workers", "1")
+        self.assertEqual(len(self.children(first)), 1, "--workers 1 runs one worker")
+
+        # A second responder on the live path is refused and leaves the first one's socket.
+        second = subprocess.run([KIT, "download", "--fastcgi", "--socket", sock], capture_output=True, text=True,
+                                timeout=30, env=dict(os.environ, LOADERKIT_PROGRAM=self.program))
+        self.assertEqual(second.returncode, 1)
+        self.assertIn("another process listens on " + sock, second.stderr)
+        # A peer's parameters name no file: the operator's image is in the answer, /etc/passwd not.
+        out = self.answers(sock, LOADERKIT_IMAGE="/etc/passwd", LOADERKIT_PROGRAM="/etc/passwd")
+        self.assertTrue(out, "the first responder still answers")
+        self.assertNotIn(open("/etc/passwd", "rb").read(64), out)
+        self.assertIn(open(self.image, "rb").read(4096), out)
+
+        # A stop while a 16 MB answer is read slowly: the answer ends whole, then the responder.
+        stopped = []
+        out, ended = fastcgi_get(sock, {"REQUEST_METHOD": "GET", "DOCUMENT_URI": "/download", "QUERY_STRING": "tag=S"},
+                                 read_pause=0.002, on_first=lambda: stopped.append(os.killpg(first.pid, signal.SIGTERM)))
+        head, _, body = out.partition(b"\r\n\r\n")
+        self.assertTrue(stopped and ended, "END_REQUEST after the stop")
+        self.assertEqual(len(body), int(re.search(rb"Content-Length: (\d+)", head).group(1)))
+        self.assertEqual(first.wait(30), 0)
+        self.assertFalse(os.path.exists(sock), "the socket it made goes with it")
+
+        # As the first process of its own PID namespace (a container's entrypoint), and started
+        # with SIGCHLD ignored: it answers, and a killed worker is replaced.
+        for name, wrap, preexec in (("pid1", ("unshare", "--pid", "--fork", "--kill-child"), None),
+                                    ("ignored SIGCHLD", (), lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))):
+            with self.subTest(name):
+                if wrap and subprocess.run([*wrap, "true"], capture_output=True).returncode != 0:
+                    self.skipTest("no PID namespace here: unshare --pid needs root")
+                sock = self.path(name.replace(" ", "-") + ".sock")
+                p = self.responder(sock, "--workers", "2", wrap=wrap, preexec=preexec)
+                supervisor = p if not wrap else type("P", (), {"pid": int(self.children(p)[0])})
+                workers = self.children(supervisor)
+                self.assertEqual(len(workers), 2, name)
+                os.kill(int(workers[0]), signal.SIGKILL)
+                self.assertTrue(wait_for(lambda: len(self.children(supervisor)) == 2 and
+                                         workers[0] not in self.children(supervisor)), name)
+                self.assertTrue(self.answers(sock), name)
+
 
 STANDIN_APT = r"""#!/bin/sh
 # Stand-in apt-get: STANDIN_FAIL names what fails (index, lock, wine32, set); installs are written down.
@@ -781,11 +896,20 @@ class PackageTest(unittest.TestCase):
         verify = subprocess.run(["systemd-analyze", "verify", "--man=no", "loaderkit-download.socket",
                                  "loaderkit-download.service"], cwd=units, capture_output=True, text=True)
         self.assertEqual((verify.returncode, verify.stdout + verify.stderr), (0, ""))
+        # Confined as far as systemd allows for what it does: an exposure of at most 2.0 (OK).
+        security = subprocess.run(["systemd-analyze", "security", "--offline=yes", "--threshold=20", "--no-pager",
+                                   "loaderkit-download.service"], cwd=units, capture_output=True, text=True)
+        self.assertEqual(security.returncode, 0, security.stdout[-400:] + security.stderr)
         subprocess.run(dpkg + ["-r", "loaderkit"], capture_output=True, check=True)
         self.assertFalse(os.path.exists(os.path.join(target, "usr/bin/loaderkit")))
         self.assertTrue(os.path.exists(os.path.join(target, "etc/loaderkit/download.conf")), "removal keeps settings")
+        # The socket as the operator enables it; a purge takes the link, as it takes the settings.
+        wants = os.path.join(target, "etc/systemd/system/sockets.target.wants")
+        os.makedirs(wants)
+        os.symlink("/lib/systemd/system/loaderkit-download.socket", os.path.join(wants, "loaderkit-download.socket"))
         subprocess.run(dpkg + ["-P", "loaderkit"], capture_output=True, check=True)
         self.assertFalse(os.path.exists(os.path.join(target, "etc/loaderkit/download.conf")), "purge takes them")
+        self.assertEqual(os.listdir(wants), [], "purge leaves nothing enabled")
 
 
 class DocumentsTest(unittest.TestCase):
