@@ -853,12 +853,22 @@ class PackageTest(unittest.TestCase):
              "./usr/bin/loaderkit", "./usr/share/doc/loaderkit/changelog.gz", "./usr/share/doc/loaderkit/copyright",
              "./usr/share/doc/loaderkit/operators.md", "./usr/share/man/man1/loaderkit.1.gz"}
 
+    @classmethod
+    def setUpClass(cls):
+        cls.built_in = tempfile.TemporaryDirectory()
+        root = os.path.join(os.path.dirname(SERVE), "..")
+        cls.built = subprocess.run([os.path.join(root, "scripts", "package.sh"), os.path.join(cls.built_in.name, "out")],
+                                   capture_output=True, text=True, timeout=600,
+                                   env=dict(os.environ, LOADER_SETUP_DONE="1"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.built_in.cleanup()
+
     def test_the_package_holds_the_kit_its_units_and_settings_and_installs_into_a_scratch_root(self):
         scratch = tempfile.TemporaryDirectory()
         self.addCleanup(scratch.cleanup)
-        root = os.path.join(os.path.dirname(SERVE), "..")
-        built = subprocess.run([os.path.join(root, "scripts", "package.sh"), os.path.join(scratch.name, "out")],
-                               capture_output=True, text=True, timeout=600, env=dict(os.environ, LOADER_SETUP_DONE="1"))
+        built = self.built
         self.assertEqual(built.returncode, 0, built.stderr)
         deb = built.stdout.strip()
         self.assertTrue(deb.endswith("/loaderkit_1.0.0_amd64.deb"), deb)
@@ -910,6 +920,125 @@ class PackageTest(unittest.TestCase):
         subprocess.run(dpkg + ["-P", "loaderkit"], capture_output=True, check=True)
         self.assertFalse(os.path.exists(os.path.join(target, "etc/loaderkit/download.conf")), "purge takes them")
         self.assertEqual(os.listdir(wants), [], "purge leaves nothing enabled")
+
+
+    def test_deployed_in_a_booted_debian_container_upgrades_restart_and_a_purge_leaves_nothing_enabled(self):
+        self.assertEqual(self.built.returncode, 0, self.built.stderr)
+        box = Container()
+        why = box.unavailable()
+        if why:
+            self.skipTest(why)
+        self.addCleanup(box.stop)
+        with open(os.path.join(box.root, "srv/loader.exe"), "wb") as f:
+            f.write(make_pe())
+        shutil.copy(self.built.stdout.strip(), os.path.join(box.root, "srv/loaderkit.deb"))
+        why = box.boot()
+        if why:
+            self.skipTest("no container: " + why)
+        box.run("dpkg -i /srv/loaderkit.deb")
+        box.run("sed -i 's|^LOADERKIT_PROGRAM=.*|LOADERKIT_PROGRAM=/srv/loader.exe|' /etc/loaderkit/download.conf")
+        box.run("sed -i 's|^\\s*server_name _;|&\\n\\tinclude snippets/loaderkit-download.conf;|' "
+                "/etc/nginx/sites-enabled/default")
+        box.run("systemctl enable --now loaderkit-download.socket && systemctl reload nginx")
+
+        def download(tag):
+            return box.run("curl -s -o /srv/copy.exe -w '%%{http_code}' 'http://127.0.0.1/download?tag=%s'" % tag)
+        # nginx's reload returns before its new workers answer.
+        self.assertTrue(wait_for(lambda: download("A17") != "404"), "nginx took the snippet")
+        self.assertEqual(download("A17"), "200")
+        self.assertEqual(show(open(os.path.join(box.root, "srv/copy.exe"), "rb").read(), box.root)["version-tag"], "A17")
+        main = box.run("systemctl show -p MainPID --value loaderkit-download.service")
+        self.assertNotEqual(main, "0", "the socket started the responder")
+        box.run("dpkg -i /srv/loaderkit.deb")  # an upgrade, as a reinstall is to the scripts
+        self.assertNotIn(box.run("systemctl show -p MainPID --value loaderkit-download.service"), (main, "0"),
+                         "the upgrade restarted the responder")
+        self.assertEqual(download("A18"), "200")
+        box.run("dpkg -P loaderkit")
+        self.assertEqual(box.run("ls /etc/systemd/system/sockets.target.wants /etc/systemd/system/*.wants "
+                                 "| grep loaderkit || true"), "", "the purge leaves nothing enabled")
+        self.assertEqual(box.run("curl -s -o /dev/null -w '%{http_code}' 'http://127.0.0.1/download?tag=A19'"),
+                         "502")
+
+
+class Container:
+    """A Debian 12 container booted with systemd (systemd-nspawn, its own network namespace),
+    from a base kept in build/container/: debootstrap with systemd, dbus, nginx and curl."""
+
+    BASE = os.path.join(os.path.dirname(SERVE), "..", "build", "container", "base.tar")
+
+    def __init__(self):
+        self.scratch = tempfile.TemporaryDirectory(dir="/var/tmp")
+        self.root = os.path.join(self.scratch.name, "root")
+        self.nspawn = None
+        self.init = None
+
+    def unavailable(self):
+        if os.geteuid() != 0:
+            return "no container: it needs root"
+        for tool in ("systemd-nspawn", "debootstrap", "nsenter"):
+            if not shutil.which(tool):
+                return "no container: %s is not installed" % tool
+        os.makedirs(self.root)
+        if not os.path.exists(self.BASE):
+            why = self.make_base()
+            if why:
+                return "no container: " + why
+        subprocess.run(["tar", "-xpf", self.BASE, "-C", self.root], check=True)
+        os.makedirs(os.path.join(self.root, "srv"), exist_ok=True)
+        return ""
+
+    def make_base(self):
+        base = self.root + ".base"
+        steps = [["debootstrap", "--variant=minbase", "--include=systemd,systemd-sysv,dbus,nginx-light,curl,"
+                  "libfcgi0ldbl", "bookworm", base]]
+        for step in steps:
+            r = subprocess.run(step, capture_output=True, text=True, timeout=900)
+            if r.returncode != 0:
+                shutil.rmtree(base, ignore_errors=True)
+                return "debootstrap failed: " + (r.stdout + r.stderr).strip().splitlines()[-1]
+        os.makedirs(os.path.dirname(self.BASE), exist_ok=True)
+        subprocess.run(["tar", "-cpf", self.BASE + ".new", "-C", base, "."], check=True)
+        os.replace(self.BASE + ".new", self.BASE)
+        shutil.rmtree(base, ignore_errors=True)
+        return ""
+
+    def boot(self):
+        """Starts the container; '' once systemd inside has started its units, or why not."""
+        self.nspawn = subprocess.Popen(["systemd-nspawn", "--register=no", "--keep-unit", "--private-network",
+                                        "-q", "-D", self.root, "-b"], stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if self.nspawn.poll() is not None:
+                return "systemd-nspawn ended: " + self.nspawn.stderr.read().decode(errors="replace")[-300:]
+            children = subprocess.run(["pgrep", "-P", str(self.nspawn.pid)], capture_output=True, text=True).stdout.split()
+            if children:
+                self.init = children[0]
+                state = subprocess.run(["nsenter", "-t", self.init, "-a", "systemctl", "is-system-running"],
+                                       capture_output=True, text=True).stdout.strip()
+                if state in ("running", "degraded"):
+                    return ""
+            time.sleep(0.5)
+        return "the container did not finish booting in 60 s"
+
+    def run(self, command):
+        r = subprocess.run(["nsenter", "-t", self.init, "-a", "sh", "-c", command], capture_output=True, text=True,
+                           timeout=120)
+        if r.returncode != 0:
+            raise AssertionError("%s: exit %d: %s" % (command, r.returncode, r.stderr[-500:]))
+        return r.stdout.strip()
+
+    def stop(self):
+        if self.nspawn is not None and self.nspawn.poll() is None:
+            os.kill(self.nspawn.pid, signal.SIGTERM)  # systemd-nspawn powers the container off
+            try:
+                self.nspawn.wait(60)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.nspawn.pid, signal.SIGKILL)
+                self.nspawn.wait()
+        if self.nspawn is not None:
+            self.nspawn.stderr.close()
+        self.scratch.cleanup()
 
 
 class DocumentsTest(unittest.TestCase):
