@@ -220,6 +220,11 @@ def main():
     newer = sorted(set(kernel32) - OLD_KERNEL32)
     if newer:
         errors.append("imports kernel32 functions not known on Windows 2000 and XP before SP1: %s" % ", ".join(newer))
+    # The held installer's digest is the program's own: CryptoAPI has no SHA-256 on Windows 2000
+    # and XP before SP3, where a check through it would refuse every download.
+    crypto = [f for f in imported.get("advapi32.dll", []) if f.startswith("Crypt")]
+    if crypto:
+        errors.append("imports CryptoAPI, which older Windows lacks for the digest: %s" % ", ".join(crypto))
     # The dialogs are made by the Unicode call, so that Windows' edit control keeps wide notice text.
     user32 = imported.get("user32.dll", [])
     if "DialogBoxParamW" not in user32 or "DialogBoxParamA" in user32:
