@@ -11,12 +11,14 @@
 #include "download_query.h"
 #include "files.h"
 #include "options.h"
+#include "report_query.h"
 #include "stamping.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <sys/random.h>
 #include <vector>
@@ -60,6 +62,7 @@ struct Answer {
 const char* Reason(int status) {
     switch (status) {
     case 200: return "OK";
+    case 204: return "No Content";
     case 400: return "Bad Request";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
@@ -116,7 +119,38 @@ std::string DefaultDownloadName(const std::string& program) {
 }
 
 // The stamped copy, or a 500 whose reason goes to the error log.
-Answer StampedCopy(const RequestParams& param, const std::string& tag, ProgramCache* cache, std::string* logLine) {
+// A row into the store named by LOADERKIT_DATABASE, opened when first needed and again after it
+// failed. A store that cannot take the row costs the row and a log line, never the answer.
+template <typename Add>
+void Record(const RequestParams& param, Store* store, std::string* logLine, Add add) {
+    std::string why;
+    if (!store->IsOpen()) {
+        std::string path = param("LOADERKIT_DATABASE");
+        if (path.empty() || !store->Open(path, &why)) {
+            if (!path.empty()) *logLine = "the store cannot be opened, the record is lost: " + why;
+            return;
+        }
+    }
+    if (!add(&why)) *logLine = "the store cannot take a record, which is lost: " + why;
+}
+
+// A loader's report: 204 and one row in the store, or 400 and nothing stored.
+Answer TakeReport(const RequestParams& param, Store* store, std::string* logLine) {
+    Report report;
+    std::string why;
+    if (param("REQUEST_METHOD") != "GET") return TextAnswer(400, "reports are GET requests");
+    if (!ReadReport(param("QUERY_STRING"), &report, &why)) return TextAnswer(400, why);
+    if (store != nullptr) Record(param, store, logLine, [&](std::string* failed) {
+        return store->AddReport(report, std::time(nullptr), failed);
+    });
+    Answer a;
+    a.status = 204;
+    a.headers = "Cache-Control: no-store\r\n";
+    return a;
+}
+
+Answer StampedCopy(const RequestParams& param, const std::string& tag, ProgramCache* cache, Store* store,
+                   std::string* logLine) {
     std::string program = param("LOADERKIT_PROGRAM");
     std::string fileName = param("LOADERKIT_FILE_NAME");
     if (fileName.empty()) fileName = DefaultDownloadName(program);
@@ -155,6 +189,9 @@ Answer StampedCopy(const RequestParams& param, const std::string& tag, ProgramCa
         *logLine = error;
         return TextAnswer(500, "the download cannot be served now");
     }
+    if (store != nullptr && param("REQUEST_METHOD") == "GET") Record(param, store, logLine, [&](std::string* why) {
+        return store->AddDownload(f.downloadId, tag, std::time(nullptr), why);
+    });
     Answer a;
     a.headers = "Content-Type: application/octet-stream\r\n"
                 "Content-Disposition: attachment; filename=\"" + fileName + ".exe\"\r\n"
@@ -164,25 +201,26 @@ Answer StampedCopy(const RequestParams& param, const std::string& tag, ProgramCa
     return a;
 }
 
-Answer Respond(const RequestParams& param, ProgramCache* cache, std::string* logLine) {
+Answer Respond(const RequestParams& param, ProgramCache* cache, Store* store, std::string* logLine) {
     std::string method = param("REQUEST_METHOD");
     // nginx gives the path without the query as DOCUMENT_URI; other servers as SCRIPT_NAME plus
     // PATH_INFO.
     std::string path = param("DOCUMENT_URI");
     if (path.empty()) path = param("SCRIPT_NAME") + param("PATH_INFO");
+    if (path == "/report") return TakeReport(param, store, logLine);
     if (path != "/download") return TextAnswer(404, "not found");
     if (method != "GET" && method != "HEAD") return TextAnswer(405, "only GET and HEAD");
     std::string why;
     std::string tag = TagFromQuery(param("QUERY_STRING"), &why);
     if (tag.empty()) return TextAnswer(400, why);
-    return StampedCopy(param, tag, cache, logLine);
+    return StampedCopy(param, tag, cache, store, logLine);
 }
 }  // namespace
 
-std::string AnswerDownload(const RequestParams& params, ProgramCache* cache, std::string* logLine) {
-    Answer a = Respond(params, cache, logLine);
+std::string AnswerDownload(const RequestParams& params, ProgramCache* cache, Store* store, std::string* logLine) {
+    Answer a = Respond(params, cache, store, logLine);
     std::string head = "Status: " + std::to_string(a.status) + " " + Reason(a.status) + "\r\n" + a.headers +
-                       "Content-Length: " + std::to_string(a.body.size()) + "\r\n\r\n";
+                       (a.status == 204 ? "" : "Content-Length: " + std::to_string(a.body.size()) + "\r\n") + "\r\n";
     if (params("REQUEST_METHOD") != "HEAD") head.append(a.body.begin(), a.body.end());
     return head;
 }
@@ -204,7 +242,8 @@ int DownloadCommand(int argc, char** argv) {
         return RunFastCgiResponder(o.Get("--socket"), workers);
     }
     std::string logLine;
-    std::string answer = AnswerDownload(Env, nullptr, &logLine);
+    Store store;
+    std::string answer = AnswerDownload(Env, nullptr, &store, &logLine);
     if (!logLine.empty()) std::fprintf(stderr, "loaderkit download: %s\n", logLine.c_str());
     std::string error;
     if (!WriteStandardOutput(answer.data(), answer.size(), error)) return KitError("download", error);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "files.h"
+#include "store.h"
 
 // A request's value by name: CGI's environment, or a FastCGI request's parameters.
 using RequestParams = std::function<std::string(const char*)>;
@@ -18,8 +19,11 @@ struct ProgramCache {
 // The whole answer to the request that params describe, as CGI and FastCGI write it: a Status
 // header, the other headers, Content-Length, and the body unless the method is HEAD. cache
 // (null: read the program anew) keeps the program between requests. A reason for a 500 goes
-// into logLine, for the server's error log.
-std::string AnswerDownload(const RequestParams& params, ProgramCache* cache, std::string* logLine);
+// into logLine, for the server's error log. GET /report takes a loader's report (204, or 400
+// for anything but exactly a report). store (null: nothing recorded) gets a row per copy served
+// and per report, opened from LOADERKIT_DATABASE when first needed; one it cannot write costs
+// the row and a line in logLine, never the answer.
+std::string AnswerDownload(const RequestParams& params, ProgramCache* cache, Store* store, std::string* logLine);
 
 // Runs the resident FastCGI responder until SIGTERM or SIGINT: listens on socketPath (a Unix
 // socket path, or HOST:PORT), or when empty on the listening socket passed as standard input;

@@ -53,6 +53,7 @@ int Work(int listening, const sigset_t& waiting) {
     FCGX_Request request;
     if (FCGX_InitRequest(&request, listening, FCGI_FAIL_ACCEPT_ON_INTR) != 0) return 1;
     ProgramCache cache;
+    Store store;  // this worker's own connection
     while (Stopping == 0) {
         pollfd ready{listening, POLLIN, 0};
         if (ppoll(&ready, 1, nullptr, &waiting) < 0) {
@@ -68,13 +69,14 @@ int Work(int listening, const sigset_t& waiting) {
         // not name.
         RequestParams params = [&request](const char* name) -> std::string {
             bool setting = std::strncmp(name, "LOADERKIT_", 10) == 0;
-            bool file = setting && (std::strcmp(name, "LOADERKIT_PROGRAM") == 0 || std::strcmp(name, "LOADERKIT_IMAGE") == 0);
+            bool file = setting && (std::strcmp(name, "LOADERKIT_PROGRAM") == 0 || std::strcmp(name, "LOADERKIT_IMAGE") == 0 ||
+                                    std::strcmp(name, "LOADERKIT_DATABASE") == 0);
             const char* v = file ? nullptr : FCGX_GetParam(name, request.envp);
             if (v == nullptr && setting) v = std::getenv(name);
             return v != nullptr ? v : "";
         };
         std::string logLine;
-        std::string answer = AnswerDownload(params, &cache, &logLine);
+        std::string answer = AnswerDownload(params, &cache, &store, &logLine);
         if (!logLine.empty()) {
             FCGX_FPrintF(request.err, "loaderkit download: %s\n", logLine.c_str());
             std::fprintf(stderr, "loaderkit download: %s\n", logLine.c_str());
@@ -125,7 +127,7 @@ void RemoveOwnSocket(const std::string& socketPath, const struct stat& mine) {
         unlink(socketPath.c_str());
 }
 
-void Report(pid_t ended, int status) {
+void ReportEnded(pid_t ended, int status) {
     if (WIFSIGNALED(status))
         std::fprintf(stderr, "loaderkit download: worker %d ended by signal %d; starting another\n",
                      static_cast<int>(ended), WTERMSIG(status));
@@ -230,7 +232,7 @@ int RunFastCgiResponder(const std::string& socketPath, int workers) {
             for (pid_t& pid : pids)
                 if (pid == ended) pid = 0;
             if (Stopping != 0) continue;
-            Report(ended, status);
+            ReportEnded(ended, status);
             // A worker that cannot even start (a bad socket) is not restarted in a tight loop.
             std::time_t now = std::time(nullptr);
             if (now != burstStart) burstStart = now, burst = 0;

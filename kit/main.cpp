@@ -20,6 +20,7 @@ const char kUsage[] =
     "  site        build a static download site (configuration reply, notice texts, installers)\n"
     "  download    the per-download stamping endpoint: a resident FastCGI responder (--fastcgi)\n"
     "              or a CGI program, behind a web server\n"
+    "  funnel      what became of the copies served: the endpoint's store, per tag\n"
     "\n"
     "Run 'loaderkit COMMAND --help' for a command's options.\n";
 }
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "unscramble") == 0) return ScrambleCommand(argc - 2, argv + 2, true);
     if (std::strcmp(command, "site") == 0) return SiteCommand(argc - 2, argv + 2);
     if (std::strcmp(command, "download") == 0) return DownloadCommand(argc - 2, argv + 2);
+    if (std::strcmp(command, "funnel") == 0) return FunnelCommand(argc - 2, argv + 2);
     std::fprintf(stderr, "loaderkit: unknown command '%s'\n%s", command, kUsage);
     return 2;
 }

@@ -1,0 +1,44 @@
+// The endpoint's record of what became of each copy: one row per download served and one per
+// report, in SQLite (the system's libsqlite3, write-ahead log), one file that every worker of
+// the endpoint writes at once. Nothing that identifies a person is kept: no address, no user
+// agent, only the copy's id and tag, what its loader reported, and the server's time.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "report_query.h"
+
+struct sqlite3;
+
+// One group of the funnel: what its copies did.
+struct FunnelRow {
+    std::string key;
+    std::uint64_t served = 0, chosen = 0, cancelled = 0, installerStarted = 0, message3 = 0, message4 = 0,
+                  message5 = 0, message7 = 0, noEnd = 0;
+};
+
+class Store {
+  public:
+    Store() = default;
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+    ~Store();
+    // Opens (creating where missing, with its schema) the store at path; false with *why.
+    bool Open(const std::string& path, std::string* why);
+    bool IsOpen() const { return db_ != nullptr; }
+    // One row each; false with *why when the store cannot take it (locked past its time-out, a
+    // full disk): the caller serves on and logs why.
+    bool AddDownload(const std::string& id, const std::string& tag, std::int64_t at, std::string* why);
+    bool AddReport(const Report& r, std::int64_t at, std::string* why);
+    // The funnel per group ("tag", "lang", "os" or "build") of rows at or after since and before
+    // until (seconds since 1970), sorted by key. Copies served are known per tag only.
+    bool Funnel(const std::string& by, std::int64_t since, std::int64_t until, std::vector<FunnelRow>* rows,
+                std::string* why);
+    // Removes the rows before `before`; the numbers removed into *downloads and *reports.
+    bool Prune(std::int64_t before, std::uint64_t* downloads, std::uint64_t* reports, std::string* why);
+
+  private:
+    bool Run(const char* sql, std::string* why);
+    sqlite3* db_ = nullptr;
+};
