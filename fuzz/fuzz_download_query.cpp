@@ -1,6 +1,8 @@
-// The download endpoint's query: whatever arrives, the answer is a tag of 1 to 11 tag characters
-// or a reason, never both and never neither.
+// The endpoint's queries: whatever arrives, a download's answer is a tag of 1 to 11 tag
+// characters or a reason, never both and never neither; a report is read whole, with every
+// field within its bounds, or refused with a reason.
 #include "download_query.h"
+#include "report_query.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,5 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (char c : tag) {
         if (!TagCharacter(c)) std::abort();
     }
+    Report r;
+    std::string refused;
+    bool read = ReadReport(std::string(reinterpret_cast<const char*>(data), size), &r, &refused);
+    if (read == !refused.empty()) std::abort();
+    if (read && (r.id.size() > 20 || r.tag.size() > kMostTagBytes || r.lang.size() != 3 || r.os.empty() ||
+                 r.os.size() > 24 || (r.event == "end") == r.outcome.empty()))
+        std::abort();
     return 0;
 }

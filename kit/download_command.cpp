@@ -47,9 +47,14 @@ const char kHelp[] =
     "  LOADERKIT_COMPANY    company name (needs ADDRESS)\n"
     "  LOADERKIT_IMAGE      branding image file, at most 16 MiB\n"
     "  LOADERKIT_FILE_NAME  the download's file name without .exe (default: the program's)\n"
+    "  LOADERKIT_DATABASE   an SQLite file that stores each copy served (id, tag, time) and each\n"
+    "                       report (environment only; read it with loaderkit funnel)\n"
     "Answers: 200 with the copy; 400 for a missing, empty, repeated or malformed tag or a query\n"
     "over 1 KB; 404 for other paths; 405 for other methods; 500 (and a line on standard error,\n"
-    "which the server logs) when the configuration or the program cannot be used.\n";
+    "which the server logs) when the configuration or the program cannot be used.\n"
+    "GET /report?v=1&event=...: a loader's report (built with LOADER_REPORT_URL), read strictly:\n"
+    "204 and stored, or 400 and nothing stored. A store that cannot be written costs the record\n"
+    "and a log line, never the answer.\n";
 
 constexpr std::size_t kIdRandomBytes = 10;  // 80 bits, written as 20 hex digits: the id field's size
 

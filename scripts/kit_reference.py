@@ -6,7 +6,7 @@ usage: kit_reference.py LOADERKIT"""
 import subprocess
 import sys
 
-COMMANDS = ["stamp", "scramble", "site", "download"]  # unscramble shares scramble's help
+COMMANDS = ["stamp", "scramble", "site", "download", "funnel"]  # unscramble shares scramble's help
 
 
 def reference(kit):

@@ -9,9 +9,12 @@ usage() {
   cat >&2 <<'EOF'
 usage: scripts/serve.sh --site DIR --program SIGNED_EXE --port PORT
                         [--name NAME [--address ADDRESS [--company COMPANY]]] [--image FILE]
-                        [--file-name NAME]
+                        [--file-name NAME] [--database PATH]
 Serves DIR's files at / and, at /download?tag=TAG, SIGNED_EXE stamped with TAG, a fresh download
-id and the names given here. Stop it with Ctrl+C (SIGINT) or SIGTERM.
+id and the names given here; at /report, the reports of loaders built with LOADER_REPORT_URL.
+Each copy served and each report is stored in the SQLite file PATH (default: build/serve/PORT/
+funnel.sqlite; read it with loaderkit funnel --database PATH). Stop it with Ctrl+C (SIGINT) or
+SIGTERM.
   SERVE_WORKERS        responder worker processes, or CGI processes kept ready (default 4)
   SERVE_ENDPOINT       fastcgi (default): loaderkit download --fastcgi; cgi: fcgiwrap runs
                        loaderkit download per request
@@ -20,12 +23,13 @@ id and the names given here. Stop it with Ctrl+C (SIGINT) or SIGTERM.
 EOF
   exit 2
 }
-site="" program="" port="" name="" address="" company="" image="" file_name=""
+site="" program="" port="" name="" address="" company="" image="" file_name="" database=""
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || { [ "$1" = --help ] || [ "$1" = -h ] || echo "serve: $1 needs a value" >&2; usage; }
   case "$1" in
     --site) site=$2 ;; --program) program=$2 ;; --port) port=$2 ;; --name) name=$2 ;;
     --address) address=$2 ;; --company) company=$2 ;; --image) image=$2 ;; --file-name) file_name=$2 ;;
+    --database) database=$2 ;;
     *) echo "serve: unknown option $1" >&2; usage ;;
   esac
   shift 2
@@ -43,7 +47,7 @@ workers=${SERVE_WORKERS:-${SERVE_CGI_PROCESSES:-4}}
 [[ "$rate" =~ ^[0-9]+[km]?$ ]] || fail "SERVE_LIMIT_RATE must be a number of bytes, with k or m if wanted"
 [[ "$port" =~ ^[0-9]{1,5}$ ]] && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] || fail "--port must be 1 to 65535"
 # The values go into nginx's configuration as quoted strings: nothing that could end or extend one.
-for v in "$name" "$address" "$company" "$file_name" "$site" "$program" "$image"; do
+for v in "$name" "$address" "$company" "$file_name" "$site" "$program" "$image" "$database"; do
   [[ "$v" != *[\"\\\$\;\{\}]* && "$v" != *$'\n'* ]] || fail "values may not hold \" \\ \$ ; { } or line breaks: $v"
 done
 
@@ -59,13 +63,15 @@ kit=$(realpath "$kit") program=$(realpath "$program") site=$(realpath "$site")
 conf=$root/build/serve/$port
 rm -rf "$conf"
 mkdir -p "$conf/temp"
+database=$(realpath -m "${database:-$conf/funnel.sqlite}")
 user_line=""
 [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
 # The settings: the responder's own environment, as systemd gives it the settings file (it takes
 # no file path from a request); the CGI program's parameters, which fcgiwrap makes its environment.
 settings=""
 for setting in "LOADERKIT_PROGRAM=$program" "LOADERKIT_NAME=$name" "LOADERKIT_ADDRESS=$address" \
-               "LOADERKIT_COMPANY=$company" "LOADERKIT_IMAGE=$image" "LOADERKIT_FILE_NAME=$file_name"; do
+               "LOADERKIT_COMPANY=$company" "LOADERKIT_IMAGE=$image" "LOADERKIT_FILE_NAME=$file_name" \
+               "LOADERKIT_DATABASE=$database"; do
   [ -n "${setting#*=}" ] || continue
   if [ "$endpoint" = fastcgi ]; then
     export "${setting?}"
@@ -95,8 +101,8 @@ http {
     root $site;
     limit_rate $rate;
     location / { try_files \$uri =404; }
-    # Exactly /download: the site's own /downloads/... and /download-faq.txt stay its files.
-    location = /download {
+    # Exactly /download and /report: the site's own /downloads/... and /download-faq.txt stay its files.
+    location ~ ^/(download|report)\$ {
       include /etc/nginx/fastcgi_params;
       fastcgi_param SCRIPT_FILENAME $kit;
 $settings

@@ -3,6 +3,7 @@
 programs; replies scrambled; a static site built. usage: kit_cli_test.py LOADERKIT"""
 import concurrent.futures
 import http.client
+import json
 import os
 import re
 import shutil
@@ -15,6 +16,7 @@ import tempfile
 import time
 import unittest
 import unittest.mock
+import zlib
 
 KIT = sys.argv.pop(1) if len(sys.argv) > 1 else os.environ.get("LOADERKIT", "loaderkit")
 SERVE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "serve.sh")
@@ -533,6 +535,28 @@ class EndpointTest(KitFixture):
             self.assertEqual(status, expected, target)
             self.assertNotIn(b"MZ", body, target)
             self.assertLess(len(body), 200, target)
+        # Loaders' reports: exactly what a loader sends is stored; anything else is 400 and nothing.
+        base = "v=1&id=0123456789abcdef0123&tag=V101&lang=JAP&os=10.0.19045&wow64=1&build=paced"
+        end = "&bytes=70000&total=70000&discover_ms=120&download_ms=4000&http=0&error=0&attempts=1"
+        reports = [("event=chosen&" + base, 204), ("event=cancelled&" + base.replace("V101", ""), 204),
+                   ("event=end&outcome=installer-started&" + base + end, 204),
+                   ("event=end&outcome=message-5&" + base + end.replace("http=0", "http=503"), 204),
+                   ("event=chosen&" + base + "&user=alice", 400), ("event=chosen&" + base.replace("v=1", "v=2"), 400),
+                   ("event=chosen&" + base.replace("V101", "V" * 12), 400),
+                   ("event=chosen&" + base.replace("JAP", "J%0aP"), 400), ("event=chosen&" + base + "&v=1", 400),
+                   ("event=end&outcome=message-6&" + base + end, 400), ("event=end&outcome=message-3&" + base, 400),
+                   ("event=chosen&" + base + end, 400), ("event=end&outcome=message-3&" + base + end.replace(
+                       "bytes=70000", "bytes=4294967296"), 400), ("event=chosen&" + base.replace("os=10.0", "os=10;0"), 400)]
+        for query, expected in reports:
+            status, _, body = self.get("/report?" + query)
+            self.assertEqual(status, expected, query)
+        self.assertEqual(self.get("/report?event=chosen&" + base, "POST")[0], 400)
+        funnel = json.loads(kit("funnel", "--database", os.path.join(self.conf, "funnel.sqlite"), "--json").stdout)
+        groups = {g["key"]: g for g in funnel["groups"]}
+        self.assertEqual({k: groups["V101"][k] for k in ("served", "chosen", "installer_started", "message_5", "no_end")},
+                         {"served": 1, "chosen": 1, "installer_started": 1, "message_5": 1, "no_end": 0})
+        self.assertEqual(groups[""]["cancelled"], 1)
+        self.assertEqual(sum(g["served"] for g in funnel["groups"]), 401, "one record per copy served, none per HEAD")
         self.assertEqual(self.get("/config.txt")[2], b"static file")
         for name in ("downloads/guide.txt", "download-faq.txt"):
             self.assertEqual(self.get("/" + name), (200, unittest.mock.ANY, b"the site's own " + name.encode()),
@@ -944,9 +968,11 @@ class PackageTest(unittest.TestCase):
         def download(tag):
             return box.run("curl -s -o /srv/copy.exe -w '%%{http_code}' 'http://127.0.0.1/download?tag=%s'" % tag)
         # nginx's reload returns before its new workers answer.
-        self.assertTrue(wait_for(lambda: download("A17") != "404"), "nginx took the snippet")
+        self.assertTrue(wait_for(lambda: download("PROBE") != "404"), "nginx took the snippet")
         self.assertEqual(download("A17"), "200")
         self.assertEqual(show(open(os.path.join(box.root, "srv/copy.exe"), "rb").read(), box.root)["version-tag"], "A17")
+        # The confined service writes its store in its own state folder.
+        self.assertRegex(box.run("loaderkit funnel --database /var/lib/loaderkit/funnel.sqlite"), r"\nA17 +1 ")
         main = box.run("systemctl show -p MainPID --value loaderkit-download.service")
         self.assertNotEqual(main, "0", "the socket started the responder")
         box.run("dpkg -i /srv/loaderkit.deb")  # an upgrade, as a reinstall is to the scripts
@@ -964,7 +990,10 @@ class Container:
     """A Debian 12 container booted with systemd (systemd-nspawn, its own network namespace),
     from a base kept in build/container/: debootstrap with systemd, dbus, nginx and curl."""
 
-    BASE = os.path.join(os.path.dirname(SERVE), "..", "build", "container", "base.tar")
+    PACKAGES = "systemd,systemd-sysv,dbus,nginx-light,curl,libfcgi0ldbl,libsqlite3-0"
+    # Named after what it holds, so that a changed list makes a new base.
+    BASE = os.path.join(os.path.dirname(SERVE), "..", "build", "container",
+                        "base-%08x.tar" % (zlib.crc32(PACKAGES.encode())))
 
     def __init__(self):
         self.scratch = tempfile.TemporaryDirectory(dir="/var/tmp")
@@ -989,8 +1018,7 @@ class Container:
 
     def make_base(self):
         base = self.root + ".base"
-        steps = [["debootstrap", "--variant=minbase", "--include=systemd,systemd-sysv,dbus,nginx-light,curl,"
-                  "libfcgi0ldbl", "bookworm", base]]
+        steps = [["debootstrap", "--variant=minbase", "--include=" + self.PACKAGES, "bookworm", base]]
         for step in steps:
             r = subprocess.run(step, capture_output=True, text=True, timeout=900)
             if r.returncode != 0:
