@@ -53,6 +53,9 @@ add_executable(native_tests
   tests/native/notice_format_test.cpp
   tests/native/meter_and_uninstall_test.cpp)
 target_compile_options(native_tests PRIVATE ${WARNINGS})
+# The endpoint's reading of a report, which the loader's report must pass.
+target_sources(native_tests PRIVATE kit/report_query.cpp kit/download_query.cpp)
+target_include_directories(native_tests PRIVATE kit)
 target_link_libraries(native_tests PRIVATE loader_core GTest::gtest_main)
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
 

@@ -87,6 +87,16 @@ add_test(NAME loader_resilient_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_resilient>
           ${CMAKE_OBJDUMP} "" "${LOADER_COMPANY_NAME}" resilient)
 
+# A loader with reports, as an operator builds it with LOADER_REPORT_URL: its reports go to a
+# host that the tests' site answers as the proxy.
+set(TEST_REPORT_URL "http://report.halvorn.example/report")
+add_loader_win(loader_win_report ${CMAKE_BINARY_DIR}/generated/report_config.cpp "${LOADER_PRIMARY_CONFIG_URL}"
+               "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "" "${TEST_REPORT_URL}")
+add_loader(loader_report loader_win_report "${LOADER_COMPANY_NAME}")
+add_test(NAME loader_report_exe_check
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_report>
+          ${CMAKE_OBJDUMP} "" "${LOADER_COMPANY_NAME}" report)
+
 # The native loaderkit stamps the loader copies of the end-to-end tests.
 set(LOADERKIT ${CMAKE_SOURCE_DIR}/build/native/loaderkit CACHE FILEPATH "native loaderkit for the end-to-end tests")
 
@@ -97,7 +107,7 @@ foreach(test ${E2E_TESTS})
   add_test(NAME e2e.${name} COMMAND Python3::Interpreter -m unittest -v ${name}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e.${name} PROPERTIES
-    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_BRANDED_EXE=$<TARGET_FILE:loader_branded>;LOADER_RESILIENT_EXE=$<TARGET_FILE:loader_resilient>;LOADER_TEST_PUBLISHER=${TEST_PUBLISHER};LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADER_PLANTED_DIR=${CMAKE_BINARY_DIR}/planted;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
+    ENVIRONMENT "LOADER_BUILD_DIR=${CMAKE_BINARY_DIR};LOADER_EXE=$<TARGET_FILE:loader>;LOADER_BRANDED_EXE=$<TARGET_FILE:loader_branded>;LOADER_RESILIENT_EXE=$<TARGET_FILE:loader_resilient>;LOADER_REPORT_EXE=$<TARGET_FILE:loader_report>;LOADER_TEST_PUBLISHER=${TEST_PUBLISHER};LOADER_ROBOT=$<TARGET_FILE:robot>;LOADER_FAKE_INSTALLER=$<TARGET_FILE:fake_installer>;LOADER_PLANTED_DIR=${CMAKE_BINARY_DIR}/planted;LOADERKIT=${LOADERKIT};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/support"
     TIMEOUT 600 RESOURCE_LOCK wine_session)
 endforeach()
 

@@ -36,14 +36,28 @@ set(LOADER_WIN_SOURCES
 set(LOADER_WIN_LIBS loader_core gdi32 user32 advapi32)
 
 # name: the library; config: its built-in values, generated from the given ones; publisher:
-# the name the installer's signer must carry, or empty for no check.
+# the name the installer's signer must carry, or empty for no check; a seventh argument, the
+# URL of an operator's report build (empty or absent: no report code at all).
 function(add_loader_win name config primary secondary tracking publisher)
-  generate_builtin_config(${config} "${primary}" "${secondary}" "${tracking}" "${publisher}")
-  if(publisher STREQUAL "")
-    add_library(${name} STATIC ${LOADER_WIN_SOURCES} ${config})
-  else()
-    add_library(${name} STATIC ${LOADER_WIN_SOURCES} src/ui/publisher_check.cpp ${config})
+  set(report "${ARGV6}")
+  generate_builtin_config(${config} "${primary}" "${secondary}" "${tracking}" "${publisher}" "${report}")
+  set(sources ${LOADER_WIN_SOURCES} ${config})
+  if(NOT publisher STREQUAL "")
+    list(APPEND sources src/ui/publisher_check.cpp)
+  endif()
+  if(NOT report STREQUAL "")
+    list(APPEND sources src/net/report.cpp)
+  endif()
+  add_library(${name} STATIC ${sources})
+  if(NOT publisher STREQUAL "")
     target_compile_definitions(${name} PRIVATE LOADER_PUBLISHER_CHECK=1)
+  endif()
+  if(NOT report STREQUAL "")
+    # Public: the entry point, in the program's own sources, waits for the reports.
+    target_compile_definitions(${name} PUBLIC LOADER_REPORT=1)
+    if(LOADER_RESILIENT_DOWNLOAD)
+      target_compile_definitions(${name} PRIVATE LOADER_REPORT_RESILIENT=1)
+    endif()
   endif()
   target_link_libraries(${name} PUBLIC ${LOADER_WIN_LIBS})
   target_compile_options(${name} PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
@@ -52,7 +66,8 @@ endfunction()
 # Everything of the program that talks to Windows, except the entry point, so the Win32 tests
 # can link the same objects.
 add_loader_win(loader_win ${CMAKE_BINARY_DIR}/generated/builtin_config.cpp "${LOADER_PRIMARY_CONFIG_URL}"
-               "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${LOADER_INSTALLER_PUBLISHER}")
+               "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${LOADER_INSTALLER_PUBLISHER}"
+               "${LOADER_REPORT_URL}")
 
 # Our own entry point instead of the MinGW start-up files (see main.cpp); the C symbol of
 # LoaderEntry carries a leading underscore on i686 only.
@@ -107,7 +122,8 @@ add_loader(loader loader_win "${LOADER_COMPANY_NAME}" ${LOADER_RESILIENT_DOWNLOA
 enable_testing()
 add_test(NAME loader_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader> ${CMAKE_OBJDUMP}
-          "${LOADER_INSTALLER_PUBLISHER}" "${LOADER_COMPANY_NAME}" "$<$<BOOL:${LOADER_RESILIENT_DOWNLOAD}>:resilient>")
+          "${LOADER_INSTALLER_PUBLISHER}" "${LOADER_COMPANY_NAME}"
+          "$<$<BOOL:${LOADER_RESILIENT_DOWNLOAD}>:resilient>,$<$<BOOL:${LOADER_REPORT_URL}>:report>")
 # The shipping build once more in another folder: the same bytes (built once per test command,
 # in the build without the Wine suites).
 if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT LOADER_WIN_TESTS)
@@ -117,7 +133,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT LOADER_WIN_TESTS)
             "-DLOADER_COMPANY_NAME=${LOADER_COMPANY_NAME}" "-DLOADER_INSTALLER_PUBLISHER=${LOADER_INSTALLER_PUBLISHER}"
             -DLOADER_RESILIENT_DOWNLOAD=${LOADER_RESILIENT_DOWNLOAD}
             "-DLOADER_PRIMARY_CONFIG_URL=${LOADER_PRIMARY_CONFIG_URL}" "-DLOADER_SECONDARY_CONFIG_URL=${LOADER_SECONDARY_CONFIG_URL}"
-            "-DLOADER_TRACKING_KEY=${LOADER_TRACKING_KEY}")
+            "-DLOADER_TRACKING_KEY=${LOADER_TRACKING_KEY}" "-DLOADER_REPORT_URL=${LOADER_REPORT_URL}")
 endif()
 
 # The Win32 and end-to-end suites run wherever Wine can execute this build: always for x86_64,

@@ -28,6 +28,9 @@
 #include "ui/notice_box.h"
 #include "ui/notice_text.h"
 #include "ui/progress_meter.h"
+#if LOADER_REPORT
+#include "net/report.h"
+#endif
 
 #include <cstring>
 
@@ -55,6 +58,9 @@ BOOL ShowFailure(HWND hwnd, Failure failure) {
     HWND ok = GetDlgItem(hwnd, IDOK);
     ShowWindow(ok, SW_SHOW);
     SetFocus(ok);
+#if LOADER_REPORT
+    ReportEnd(static_cast<UINT>(failure));  // after the message is shown: it never holds it back
+#endif
     return TRUE;
 }
 
@@ -80,6 +86,9 @@ BOOL OnInitDialog(HWND hwnd) {
         ToggleRtlLayout(GetDlgItem(hwnd, IDC_METER));
     }
     ShowStatus(IDS_INITIALIZING);
+#if LOADER_REPORT
+    ReportChosen();
+#endif
     PostMessageA(NoticeBox, EM_SETSEL, static_cast<WPARAM>(-1), 0);
     ParkFocus(hwnd);
     PostMessageA(hwnd, WM_BEGIN_DOWNLOAD, 0, 0);
@@ -90,7 +99,16 @@ BOOL OnBeginDownload(HWND hwnd) {
     // FALSE lets the default dialog procedure treat the message as what its number also means.
     if (DownloadWindowPhase != WindowPhase::kInitializing) return FALSE;
     DownloadWindowPhase = WindowPhase::kDiscovering;
+#if LOADER_REPORT
+    Clock(kDiscoverMs);
+    int found = DiscoverDownloadSite();
+    if (found == 0) NoteError();
+    Clock(kDiscoverMs);
+    Clock(kDownloadMs);
+    if (found == 0) return ShowFailure(hwnd, Failure::kNoDownloadSite);
+#else
     if (DiscoverDownloadSite() == 0) return ShowFailure(hwnd, Failure::kNoDownloadSite);
+#endif
     CopyText(InstallerUrl, kUrlBufferSize, WorkBuffer);
     SelectPackage(WorkBuffer, InstallerFileName);
     if (!LoadNoticeText(hwnd)) return ShowFailure(hwnd, Failure::kNoticeUnusable);
@@ -111,8 +129,19 @@ BOOL OnDownloadDone(HWND hwnd, WPARAM wParam) {
     DownloadWindowPhase = WindowPhase::kHandingOver;
     EndDownloadWorker();
     StopNoticeRotation(hwnd);
+#if LOADER_REPORT
+    Clock(kDownloadMs);  // from the end of the discovery
+#endif
     if (LOWORD(wParam) != 1) return ShowFailure(hwnd, Failure::kDownloadFailed);
-    if (!BeginHandover(hwnd)) return ShowFailure(hwnd, Failure::kInstallerNotStarted);
+    if (!BeginHandover(hwnd)) {
+#if LOADER_REPORT
+        NoteError();
+#endif
+        return ShowFailure(hwnd, Failure::kInstallerNotStarted);
+    }
+#if LOADER_REPORT
+    ReportEnd(0);
+#endif
     DownloadWindowPhase = WindowPhase::kWaitingForInstaller;
     OnInstallerWaitTick(hwnd);
     return TRUE;

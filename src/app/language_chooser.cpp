@@ -4,6 +4,9 @@
 #include "app/language_table.h"
 #include "base/loader_state.h"
 #include "res/resource_ids.h"
+#if LOADER_REPORT
+#include "net/report.h"
+#endif
 
 void RestrictRtlChoices(HWND hwnd, unsigned primaryLanguage) {
     if (!ShouldRestrictRtlChoices(static_cast<unsigned>(GetVersion()), primaryLanguage)) return;
@@ -17,6 +20,9 @@ BOOL OnInitDialog(HWND hwnd) {
     RestrictRtlChoices(hwnd, PrimaryLanguage(langid));
     LanguagePick pick = PickLanguageForSystem(langid);
     if (pick.index >= 0) {
+#if LOADER_REPORT
+        LanguageCode = Languages[pick.index].code;  // the system's, which a cancel reports
+#endif
         HWND button = GetDlgItem(hwnd, IDC_LANG_FIRST + pick.index);
         if (pick.caption != nullptr) SetWindowTextA(button, pick.caption);
         SendMessageA(button, BM_SETCHECK, BST_CHECKED, 0);
@@ -48,6 +54,9 @@ INT_PTR CALLBACK LanguageChooserProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM)
             OnOk(hwnd);
             break;
         case IDCANCEL:
+#if LOADER_REPORT
+            ReportCancelled();
+#endif
             EndDialog(hwnd, 0);
             break;
         }

@@ -8,6 +8,9 @@
 #include "base/loader_state.h"
 #include "base/system_library.h"
 #include "res/resource_ids.h"
+#if LOADER_REPORT
+#include "net/report.h"
+#endif
 
 namespace {
 // Another copy in either dialog, an installer, or the casino client's own window.
@@ -48,5 +51,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     if (DialogBoxParamW(hInstance, L"LANGCHOOSER", nullptr, LanguageChooserProc, 0) != 0) {
         DialogBoxParamW(hInstance, L"MANAGER", nullptr, DownloadWindowProc, 0);
     }
+#if LOADER_REPORT
+    FinishReports();  // the windows are gone: nobody waits on it
+#endif
     return 0;
 }

@@ -9,3 +9,5 @@ extern const char SecondaryConfigUrl[];
 extern const char TrackingKeyPath[];
 // Subject common name the installer's signer must carry; defined only in builds that check it.
 extern const char InstallerPublisher[];
+// The URL that an operator's report build sends its reports to; defined only in those builds.
+extern const char ReportUrl[];

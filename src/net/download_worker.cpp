@@ -9,6 +9,9 @@
 
 #include "net/sha256.h"
 #include "net/transfer.h"
+#if LOADER_REPORT
+#include "net/report.h"
+#endif
 #include "res/resource_ids.h"
 
 namespace {
@@ -109,6 +112,9 @@ unsigned __stdcall DownloadWorker(void* window) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             ok = TransferInstaller(hwnd, file);
+#if LOADER_REPORT
+            if (ok != 1) NoteError();  // read on the UI thread after the worker's end
+#endif
             if (ok == 1) {
                 HANDLE held = HoldWrittenFile(file);
                 if (held == INVALID_HANDLE_VALUE) ok = 0;

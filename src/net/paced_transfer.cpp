@@ -3,6 +3,9 @@
 // as a good installer: an HTTP status outside 2xx fails the download before the first read, and
 // fewer bytes than a declared Content-Length fail it at the end.
 #include "net/transfer.h"
+#if LOADER_REPORT
+#include "net/report.h"
+#endif
 
 #include <windows.h>
 #include <wininet.h>
@@ -65,6 +68,9 @@ bool StatusIsSuccess(HINTERNET page) {
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!WinInet()->HttpQueryInfoA(page, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return true;
+#if LOADER_REPORT
+    if (status < 200 || status > 299) Facts[kHttp] = status;
+#endif
     return status >= 200 && status <= 299;
 }
 }  // namespace
@@ -80,6 +86,9 @@ int TransferInstaller(HWND window, HANDLE file) {
     InternetHandle internet(net->InternetOpenA(kInternetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) return 0;
     if (!AppendText(InstallerUrl, kUrlBufferSize, InstallerFileName)) return 0;
+#if LOADER_REPORT
+    Facts[kAttempts] = 1;
+#endif
     InternetHandle page(net->InternetOpenUrlA(internet.get(), InstallerUrl, nullptr, 0, kInternetOpenUrlFlags, 0));
     if (!page || !AnswerKeptHttps(InstallerUrl, page.get()) || !StatusIsSuccess(page.get())) return 0;
     DWORD declared = 0;

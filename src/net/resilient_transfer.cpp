@@ -2,6 +2,9 @@
 // reads at line speed, a stall noticed, and a cut or stalled transfer resumed with a range
 // request within a bound; the file that runs is still exactly what the server sent, whole.
 #include "net/transfer.h"
+#if LOADER_REPORT
+#include "net/report.h"
+#endif
 
 #include <windows.h>
 #include <wininet.h>
@@ -229,6 +232,9 @@ Attempt RunAttempt(Transfer& t, HINTERNET internet) {
             !ParseContentRange(range, &first, &total) || first != t.have || total != t.total)
             return Attempt::kFailed;
     } else if (status < 200 || status > 299 || (ranged && status != 200) || !StartOver(t, page.get())) {
+#if LOADER_REPORT
+        Facts[kHttp] = status;
+#endif
         return Attempt::kFailed;
     }
     // Closed after the reader's end or stall: a read still blocked on it is cancelled.
@@ -238,6 +244,9 @@ Attempt RunAttempt(Transfer& t, HINTERNET internet) {
 Attempt RunAttempts(Transfer& t, HINTERNET internet) {
     RetryState retry = {};
     for (;;) {
+#if LOADER_REPORT
+        ++Facts[kAttempts];
+#endif
         Attempt result = RunAttempt(t, internet);
         if (result != Attempt::kCut) return result;
         std::uint32_t pause = 0;

@@ -139,6 +139,12 @@ int ReadDistributionStampFrom(const wchar_t* fileName, char* tag, BrandingRecord
         ReadDescriptorPass(source, pass);
     }
     if (pass.dlidFound) CopyText(tag, kStampTagBufferSize, pass.tag);
+#if LOADER_REPORT
+    if (branding == nullptr) {  // the tag alone, storing nothing
+        _close(fd);
+        return pass.dlidFound ? 1 : 0;
+    }
+#endif
     if (pass.snidFound) ApplyNames(pass.namesArea);
     _close(fd);
     if (!pass.dlidFound) return 0;
@@ -172,3 +178,4 @@ int ReadDistributionStamp(char* tag, BrandingRecord* branding) {
     }
     return ReadDistributionStampFrom(fileName, tag, branding);
 }
+

@@ -9,7 +9,7 @@ import time
 import unittest
 
 from scripted_site import ScriptedSite
-from harness import (CHOSEN_TEXTS, FAKE_INSTALLER, IDOK, LOADER, LOADERKIT, METER, NOTICE, PLANTED_OVERRIDES, WINDOW,
+from harness import (CHOOSER, CHOSEN_TEXTS, FAKE_INSTALLER, IDCANCEL, IDOK, LOADER, LOADERKIT, METER, NOTICE, PLANTED_OVERRIDES, WINDOW,
                      WINE_RUN, LoaderTest, make_test_ca, make_tls_certificate, plant_dlls,
                      sign_with_throwaway_certificate, tracking_key_path, trust_in_prefix, wait_until,
                      windows_path, wine_env)
@@ -366,6 +366,90 @@ class FlowTest(OldInstallationTest):
         self.screenshot("download-window-arabic")
         self.assertTrue(self.robot.gone(WINDOW, 30000))
         self.assertEqual(self.finish(proc), 0)
+
+
+class ReportTest(OldInstallationTest):
+    """A loader built with LOADER_REPORT_URL: each run's outcome reported, exactly as the endpoint
+    takes it, and never at the player's expense."""
+
+    HOST = "report.halvorn.example"
+
+    def setUp(self):
+        super().setUp()
+        self.exe = os.environ["LOADER_REPORT_EXE"]
+
+    def reports(self):
+        return [r["path"] for r in self.site.log if r["host"] == self.HOST]
+
+    def start(self, config):
+        self.site.log.clear()
+        return self.start_loader(["HAND", config], exe=self.exe, proxy="http://127.0.0.1:%d" % self.site.port)
+
+    def taken_by_the_endpoint(self, path):
+        """The report's fields, after the endpoint's own reading of them has taken it (204)."""
+        query = path.split("?", 1)[1]
+        cgi = subprocess.run([LOADERKIT, "download"], capture_output=True, timeout=60, env=dict(
+            os.environ, GATEWAY_INTERFACE="CGI/1.1", REQUEST_METHOD="GET", DOCUMENT_URI="/report", QUERY_STRING=query))
+        self.assertTrue(cgi.stdout.startswith(b"Status: 204"), (query, cgi.stdout[:200]))
+        return dict(pair.split("=", 1) for pair in query.split("&"))
+
+    def test_every_outcome_is_reported_once_and_a_silent_report_server_holds_nothing_back(self):
+        installer = self.serve_package()
+        cut = "/cut/"
+        self.site.reply("/cut-cfg", "iFlag=0|sDlurl=" + self.site.url(cut))
+        for v in ("_reg_", "_sys_"):
+            self.site.add(cut + "p_Tavmok%sENG.ENG" % v, b"%d\r\nWelcome\r\n" % len(installer))
+            self.site.add(cut + "p_Tavmok%sENG.exe" % v, installer, mode="cut")
+        # outcome, how the run goes: to the installer, to message 3 (no configuration server) or
+        # 5 (a cut download), the chooser cancelled, or the process killed mid-download.
+        for outcome, config in (("installer-started", self.config()), ("message-3", self.site.url("/none")),
+                                ("message-5", self.site.url("/cut-cfg")), ("cancelled", None), ("killed", None)):
+            with self.subTest(outcome):
+                if outcome == "killed":
+                    self.serve_package(installer_mode="slow")
+                proc = self.start(config or self.config())
+                if outcome == "cancelled":
+                    self.assertTrue(self.robot.wait(CHOOSER))
+                    self.robot.post(CHOOSER, WM_COMMAND, IDCANCEL)  # Escape or the close box
+                else:
+                    self.choose()
+                if outcome.startswith("message-"):
+                    self.final_message(int(outcome[-1]))
+                    self.robot.click(WINDOW, IDOK)
+                elif outcome == "killed":
+                    self.robot.wait_text(WINDOW, NOTICE, "Welcome", 15000)
+                    self.robot.cmd("kill", WINDOW)
+                self.assertTrue(self.robot.gone(WINDOW, 30000))
+                self.finish(proc)
+                fields = [self.taken_by_the_endpoint(p) for p in self.reports()]
+                events = [(f["event"], f.get("outcome")) for f in fields]
+                expected = {"cancelled": [("cancelled", None)], "killed": [("chosen", None)]}.get(
+                    outcome, [("chosen", None), ("end", outcome)])
+                self.assertEqual(events, expected)
+                for f in fields:
+                    self.assertEqual((f["v"], f["lang"], f["build"], f["id"], f["tag"]), ("1", "ENG", "paced", "", ""))
+                    self.assertRegex(f["os"], r"^\d+\.\d+\.\d+$")
+                end = fields[-1]
+                if outcome == "installer-started":
+                    self.assertEqual((end["bytes"], end["total"], end["attempts"], end["http"]),
+                                     (str(len(installer)), str(len(installer)), "1", "0"))
+                if outcome == "message-5":
+                    self.assertLess(int(end["bytes"]), int(end["total"]))
+        # A report server that never answers, and one that closes the connection: the final
+        # message comes as it does without reports, and the program ends within 2 s of its OK.
+        for mode in ("late", "abort"):
+            with self.subTest(mode):
+                self.site.add("/report", mode=mode, delay=60, host=self.HOST)
+                proc = self.start(self.site.url("/none"))
+                self.choose()
+                shown = time.time()
+                self.final_message(3)
+                self.assertLess(time.time() - shown, 5, "the final message is not held back")
+                self.robot.click(WINDOW, IDOK)
+                clicked = time.time()
+                self.finish(proc)
+                self.assertLess(time.time() - clicked, 2 + 1.5, "2 s for the reports, and Wine's own ending")
+                self.assertEqual(len(self.reports()), 2)
 
 
 class PublisherCheckTest(OldInstallationTest):

@@ -1,5 +1,7 @@
-// Package variant rules and the two file names.
+// Package variant rules and the two file names; the report's query, as the endpoint reads it.
 #include "net/package_names.h"
+#include "net/report_fields.h"
+#include "report_query.h"
 
 #include <gtest/gtest.h>
 
@@ -70,4 +72,43 @@ TEST(PackageNames, NamesAreAppendedWithoutSeparatorAndOnlyWhenTheyFit) {
     EXPECT_FALSE(AppendPackageNames(PackageVariant(false), "HEB", small, sizeof small, name, sizeof name));
     EXPECT_STREQ(small, "http://dl.example/files/") << "a name that does not fit is not appended";
     EXPECT_STREQ(name, "p_Tavmok_sys_HEB.exe") << "20 characters and the NUL fit 21 bytes";
+}
+
+// Whatever the stamp holds, the report is one that the endpoint takes, with the stamp's values
+// where they fit their fields and empty where they do not.
+TEST(ReportQuery, TheEndpointTakesEveryReportWithTheStampsValuesWhereTheyFit) {
+    const struct {
+        const char* stampTag;
+        const char* tag;
+        const char* id;
+    } stamps[] = {{"A17_0123456789abcdef0123", "A17", "0123456789abcdef0123"}, {"V101", "V101", ""}, {"", "", ""},
+                  {"A17_12345678901234567890a", "A17", ""}, {"A17_xyz!", "A17", ""}, {"ABCDEFGHIJKL_ab", "", "ab"},
+                  {"A B&x=1_ab", "", "ab"}, {"_ab", "", "ab"}};
+    for (const auto& stamp : stamps) {
+        for (const char* outcome : {static_cast<const char*>(nullptr), "installer-started", "message-5"}) {
+            const std::uint32_t end[5] = {120, 4000, 503, 12002, 1};
+            ReportFields f{outcome ? "end" : "chosen", outcome, stamp.stampTag, "JAP", {10, 0, 19045}, true, false,
+                           4294967295u, 70000, end};
+            char url[512];
+            ASSERT_TRUE(BuildReportUrl("https://r.example/report", f, url, sizeof url));
+            std::string text = url;
+            ASSERT_EQ(text.rfind("https://r.example/report?", 0), 0u);
+            Report r;
+            std::string why;
+            ASSERT_TRUE(ReadReport(text.substr(text.find('?') + 1), &r, &why)) << text << ": " << why;
+            EXPECT_EQ(r.tag, stamp.tag) << stamp.stampTag;
+            EXPECT_EQ(r.id, stamp.id) << stamp.stampTag;
+            EXPECT_EQ(r.os, "10.0.19045");
+            EXPECT_EQ(r.outcome, outcome ? outcome : "");
+            if (outcome) {
+                EXPECT_EQ(r.bytes, 4294967295u);
+                EXPECT_EQ(r.attempts, 1u);
+                EXPECT_EQ(r.http, 503u);
+            }
+        }
+    }
+    ReportFields f{"cancelled", nullptr, "A17", "ENG", {5, 1, 2600}, false, true, 0, 0, nullptr};
+    char small[40];
+    EXPECT_FALSE(BuildReportUrl("https://r.example/report", f, small, sizeof small));
+    EXPECT_STREQ(small, "") << "a report that does not fit is not sent cut";
 }

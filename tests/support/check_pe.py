@@ -18,7 +18,7 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt
 # kernel32 functions that Windows 2000 and every XP already export. A function that is not here
 # is looked up at run time, or added once it is known to be that old: an import that the system
 # lacks keeps the whole program from starting.
-OLD_KERNEL32 = set("""CloseHandle ReadFile FindResourceExW LoadResource LockResource SizeofResource CreateEventA GetACP MultiByteToWideChar SetEndOfFile SetEvent SetFilePointer CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
+OLD_KERNEL32 = set("""WaitForMultipleObjects CloseHandle ReadFile FindResourceExW LoadResource LockResource SizeofResource CreateEventA GetACP MultiByteToWideChar SetEndOfFile SetEvent SetFilePointer CreateFileA CreateFileW CreateProcessW DeleteFileA DeleteFileW ExitProcess
 GetCommandLineA GetCommandLineW GetCurrentDirectoryW GetCurrentProcess GetCurrentProcessId
 GetFileInformationByHandle GetLastError GetModuleFileNameW GetModuleHandleA GetProcAddress
 GetSystemDefaultLangID GetSystemDirectoryA GetSystemDirectoryW GetTickCount GetVersion GetWindowsDirectoryA
@@ -200,9 +200,10 @@ def main():
     exe, objdump = sys.argv[1], sys.argv[2]
     checks_publisher = len(sys.argv) > 3 and bool(sys.argv[3])
     company = sys.argv[4] if len(sys.argv) > 4 else None
-    # A build with the resilient download may be 2 KB larger.
-    resilient = len(sys.argv) > 5 and sys.argv[5] == "resilient"
-    most = MAX_PE32_BYTES + (2048 if checks_publisher else 0) + (2048 if resilient else 0)
+    # A build with the resilient download, or with reports, may be 2 KB larger.
+    options = sys.argv[5].split(",") if len(sys.argv) > 5 else []
+    resilient = "resilient" in options
+    most = MAX_PE32_BYTES + 2048 * (bool(checks_publisher) + resilient + ("report" in options))
     data = open(exe, "rb").read()
     magic, subsystem, found = resources(data)
     errors = []

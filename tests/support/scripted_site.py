@@ -151,6 +151,9 @@ class ScriptedSite:
                 body = json.dumps(self.log).encode()
             return self._send(h, Route(body))
         route = self.routes.get((host, path)) or self.routes.get((None, path))
+        if route is None and "?" in path:  # a route added without a query answers every query
+            bare = path.split("?", 1)[0]
+            route = self.routes.get((host, bare)) or self.routes.get((None, bare))
         if route is None:
             return self._send(h, Route(b"no such page", status=404))
         return self._send(h, route)
