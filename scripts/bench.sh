@@ -7,7 +7,8 @@
 #             with 64 KB reads in the same run, with their ratio.
 #   stamps:   signed copies of the i686 loader.exe stamped per second by the optimised
 #             loaderkit, one process per stamp through a pipe, as a web server's handler runs it.
-#   endpoint: stamped downloads per second through nginx and the resident FastCGI responder, and
+#   endpoint: stamped downloads per second through nginx and the resident FastCGI responder (with
+#             its store and without), loaders' reports per second (every one checked stored), and
 #             through nginx and the CGI program under fcgiwrap (scripts/serve.sh, 4 workers each),
 #             8 clients at once, beside plain downloads of the same unstamped file through the
 #             same nginx in the same run.
@@ -77,14 +78,17 @@ if [[ "$wanted" == *" endpoint "* ]]; then
   cp "$work/signed.exe" "$work/site/loader.exe"
   free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
   port=$(free_port) cgi_port=$(free_port)
-  serve() {  # ENDPOINT PORT: serve.sh in the background, once it answers
+  bare_port=$(free_port)
+  serve() {  # ENDPOINT PORT STORE NAME: serve.sh in the background, once it answers
     SERVE_ENDPOINT=$1 LOADERKIT="$PWD/$kit" scripts/serve.sh --site "$work/site" --program "$work/signed.exe" \
-      --port "$2" --name "Nordlys Casino" --address www.nordlys.example >"$work/serve-$1.log" 2>&1 &
+      --port "$2" --name "Nordlys Casino" --address www.nordlys.example --database "$3" >"$work/serve-$4.log" 2>&1 &
     echo $!
   }
-  serve_pid=$(serve fastcgi "$port") cgi_pid=$(serve cgi "$cgi_port")
-  trap 'kill -TERM "$serve_pid" "$cgi_pid" 2>/dev/null; wait "$serve_pid" "$cgi_pid" 2>/dev/null; rm -rf "$work"; tests/support/xvfb.sh stop "$xvfb_pid"' EXIT
-  for log in "$work/serve-fastcgi.log" "$work/serve-cgi.log"; do
+  store=$work/funnel.sqlite
+  bare_pid=$(serve fastcgi "$bare_port" none bare)
+  serve_pid=$(serve fastcgi "$port" "$store" fastcgi) cgi_pid=$(serve cgi "$cgi_port" none cgi)
+  trap 'kill -TERM "$serve_pid" "$cgi_pid" "$bare_pid" 2>/dev/null; wait "$serve_pid" "$cgi_pid" "$bare_pid" 2>/dev/null; rm -rf "$work"; tests/support/xvfb.sh stop "$xvfb_pid"' EXIT
+  for log in "$work/serve-fastcgi.log" "$work/serve-cgi.log" "$work/serve-bare.log"; do
     for _ in $(seq 1 100); do grep -q "^serve: http" "$log" 2>/dev/null && break; sleep 0.1; done
   done
   rate() {  # requests per second of ab, after a check that every answer was a 200
@@ -96,10 +100,17 @@ if [[ "$wanted" == *" endpoint "* ]]; then
   requests=${ENDPOINT_REQUESTS:-4000}
   rate 200 "http://127.0.0.1:$port/download?tag=V101" >/dev/null  # warm-up
   rate 200 "http://127.0.0.1:$cgi_port/download?tag=V101" >/dev/null
+  rate 200 "http://127.0.0.1:$bare_port/download?tag=V101" >/dev/null
+  bare=$(rate "$requests" "http://127.0.0.1:$bare_port/download?tag=V101")
   stamped=$(rate "$requests" "http://127.0.0.1:$port/download?tag=V101")
+  # Reports from 8 clients at once: every one stored.
+  report="v=1&event=chosen&id=0123456789abcdef0123&tag=BENCH&lang=JAP&os=10.0.19045&wow64=1&build=paced"
+  reports=$(rate "$requests" "http://127.0.0.1:$port/report?$report")
+  stored=$("$kit" funnel --database "$store" --json | python3 -c 'import json, sys; print(sum(g["chosen"] for g in json.load(sys.stdin)["groups"]))')
+  [ "$stored" = "$requests" ] || { echo "bench: $requests reports sent, $stored stored" >&2; exit 1; }
   cgi=$(rate "$requests" "http://127.0.0.1:$cgi_port/download?tag=V101")
   static=$(rate "$requests" "http://127.0.0.1:$port/loader.exe")
   curl -sf -o "$work/copy.exe" "http://127.0.0.1:$port/download?tag=BENCH"
   osslsigncode verify -CAfile "$work/cert.pem" "$work/copy.exe" >/dev/null || { echo "bench: the served copy does not verify" >&2; exit 1; }
-  python3 -c 'import sys; n, c, m = map(float, sys.argv[1:]); print("endpoint: responder_per_s=%.0f cgi_per_s=%.0f static_per_s=%.0f responder/static=%.3f cgi/static=%.3f" % (n, c, m, n / m, c / m))' "$stamped" "$cgi" "$static"
+  python3 -c 'import sys; n, b, c, m, r = map(float, sys.argv[1:6]); print("endpoint: responder_per_s=%.0f (with the store) responder_without_store_per_s=%.0f cgi_per_s=%.0f static_per_s=%.0f responder/static=%.3f without_store/static=%.3f cgi/static=%.3f reports_per_s=%.0f reports_stored=%s of %s" % (n, b, c, m, n / m, b / m, c / m, r, sys.argv[6], sys.argv[7]))' "$stamped" "$bare" "$cgi" "$static" "$reports" "$stored" "$requests"
 fi

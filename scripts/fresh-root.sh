@@ -5,8 +5,8 @@
 # holds it (no .git, no build), and the command started with a clean environment.
 #   usage: scripts/fresh-root.sh [COMMAND...]     (run from the project's copy; default scripts/test.sh)
 # What it keeps between runs, in FRESH_ROOT_CACHE (default /var/cache/loader-fresh-root): the
-# unpacked base (remade after a week) and the packages apt downloads (the host's apt archive,
-# bound in). Everything else is gone when it ends, however it ends: the root lives in its own
+# unpacked base (remade after a week), the package test's container base, and the packages apt
+# downloads (the host's apt archive, bound in). Everything else is gone when it ends, however it ends: the root lives in its own
 # mount and process namespaces, so its mounts and every process it started (Xvfb, wineserver,
 # nginx) end with it, and the root is then removed. Where no root can be made (not root, no
 # debootstrap, the registry unreachable), one line says so and the command runs on this machine.
@@ -89,15 +89,17 @@ fi
 echo "fresh-root: $root ready after $(( $(date +%s) - started )) s; running $*"
 
 archives=/var/cache/apt/archives
-mkdir -p "$archives/partial"
+mkdir -p "$archives/partial" "$cache/container" "$root/project/build/container"
 inner=$(cat <<'INNER'
 set -e
-root=$1 archives=$2; shift 2
+root=$1 archives=$2 cache=$3; shift 3
 mount -t proc proc "$root/proc"
 mount --rbind /sys "$root/sys"
 mount --rbind /dev "$root/dev"
 mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
 mount --bind "$archives" "$root/var/cache/apt/archives"
+# The package test's container base (a debootstrap of its own), kept like the root's base.
+mount --bind "$cache/container" "$root/project/build/container"
 set +e
 env -i HOME=/root TERM=dumb LANG=C.UTF-8 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   chroot "$root" /bin/bash -c 'cd /project && "$@"' fresh-root "$@" </dev/null
@@ -105,7 +107,7 @@ INNER
 )
 set +e
 # --kill-child: an interrupted run takes the namespace's first process, and with it every other.
-unshare --mount --pid --fork --kill-child --propagation private /bin/bash -c "$inner" inner "$root" "$archives" "$@"
+unshare --mount --pid --fork --kill-child --propagation private /bin/bash -c "$inner" inner "$root" "$archives" "$cache" "$@"
 status=$?
 set -e
 echo "fresh-root: $* exited with $status after $(( $(date +%s) - started )) s in all"
