@@ -14,18 +14,13 @@ std::string TagFromQuery(const std::string& query, std::string* why) {
     }
     std::string tag;
     int found = 0;
-    std::size_t at = 0;
-    while (at <= query.size()) {
-        std::size_t end = query.find('&', at);
-        if (end == std::string::npos) end = query.size();
-        std::string pair = query.substr(at, end - at);
-        std::size_t eq = pair.find('=');
-        if (pair.substr(0, eq) == "tag") {
+    ForEachQueryField(query, [&](const std::string& name, const std::string& value, bool) {
+        if (name == "tag") {
             ++found;
-            tag = eq == std::string::npos ? "" : pair.substr(eq + 1);
+            tag = value;
         }
-        at = end + 1;
-    }
+        return true;
+    });
     if (found == 0) *why = "missing tag";
     else if (found > 1) *why = "tag given more than once";
     else if (tag.empty()) *why = "empty tag";
@@ -39,4 +34,20 @@ std::string TagFromQuery(const std::string& query, std::string* why) {
         }
     }
     return why->empty() ? tag : "";
+}
+
+bool ForEachQueryField(const std::string& query,
+                       const std::function<bool(const std::string&, const std::string&, bool)>& each) {
+    std::size_t at = 0;
+    while (at <= query.size()) {
+        std::size_t end = query.find('&', at);
+        if (end == std::string::npos) end = query.size();
+        std::size_t eq = query.find('=', at);
+        bool hasValue = eq < end;
+        if (!each(query.substr(at, (hasValue ? eq : end) - at), hasValue ? query.substr(eq + 1, end - eq - 1) : "",
+                  hasValue))
+            return false;
+        at = end + 1;
+    }
+    return true;
 }

@@ -44,22 +44,20 @@ bool ReadReport(const std::string& query, Report* r, std::string* why) {
     constexpr int kKeyCount = sizeof kKeys / sizeof kKeys[0];
     std::string values[kKeyCount];
     bool seen[kKeyCount] = {};
-    std::size_t at = 0;
-    while (at <= query.size()) {
-        std::size_t end = query.find('&', at);
-        if (end == std::string::npos) end = query.size();
-        std::string pair = query.substr(at, end - at);
-        std::size_t eq = pair.find('=');
-        if (eq == std::string::npos) return *why = "a field without '='", false;
-        std::string key = pair.substr(0, eq);
+    bool taken = ForEachQueryField(query, [&](const std::string& key, const std::string& value, bool hasValue) {
         int k = 0;
         while (k < kKeyCount && key != kKeys[k]) ++k;
-        if (k == kKeyCount) return *why = "unknown field '" + key.substr(0, 32) + "'", false;
-        if (seen[k]) return *why = "field " + key + " given more than once", false;
-        seen[k] = true;
-        values[k] = pair.substr(eq + 1);
-        at = end + 1;
-    }
+        if (!hasValue) *why = "a field without '='";
+        else if (k == kKeyCount) *why = "unknown field '" + key.substr(0, 32) + "'";
+        else if (seen[k]) *why = "field " + key + " given more than once";
+        else {
+            seen[k] = true;
+            values[k] = value;
+            return true;
+        }
+        return false;
+    });
+    if (!taken) return false;
     Report out;
     if (!seen[0] || values[0] != "1") return *why = "v must be 1", false;
     out.event = values[1];
