@@ -1,6 +1,7 @@
 """The whole download flow under Wine against the scripted site: discovery, notice text,
 meter, installer download and start, and the old installation moved aside; and each failure
 with its final message."""
+import json
 import os
 import shutil
 import struct
@@ -374,9 +375,16 @@ class ReportTest(OldInstallationTest):
 
     HOST = "report.halvorn.example"
 
+    ID = "0123456789abcdef0123"
+
     def setUp(self):
         super().setUp()
-        self.exe = os.environ["LOADER_REPORT_EXE"]
+        # A copy as the endpoint serves it: stamped with its tag and download id.
+        self.exe = self.file("report-copy.exe")
+        subprocess.run([LOADERKIT, "stamp", "--in", os.environ["LOADER_REPORT_EXE"], "--out", self.exe, "--tag", "A17",
+                        "--id", self.ID], check=True, capture_output=True)
+        self.store = self.file("funnel.sqlite")
+        self.addCleanup(self.robot.reg_delete, tracking_key_path())  # the stamped copy's record
 
     def reports(self):
         return [r["path"] for r in self.site.log if r["host"] == self.HOST]
@@ -389,7 +397,8 @@ class ReportTest(OldInstallationTest):
         """The report's fields, after the endpoint's own reading of them has taken it (204)."""
         query = path.split("?", 1)[1]
         cgi = subprocess.run([LOADERKIT, "download"], capture_output=True, timeout=60, env=dict(
-            os.environ, GATEWAY_INTERFACE="CGI/1.1", REQUEST_METHOD="GET", DOCUMENT_URI="/report", QUERY_STRING=query))
+            os.environ, GATEWAY_INTERFACE="CGI/1.1", REQUEST_METHOD="GET", DOCUMENT_URI="/report", QUERY_STRING=query,
+            LOADERKIT_DATABASE=self.store))
         self.assertTrue(cgi.stdout.startswith(b"Status: 204"), (query, cgi.stdout[:200]))
         return dict(pair.split("=", 1) for pair in query.split("&"))
 
@@ -427,7 +436,7 @@ class ReportTest(OldInstallationTest):
                     outcome, [("chosen", None), ("end", outcome)])
                 self.assertEqual(events, expected)
                 for f in fields:
-                    self.assertEqual((f["v"], f["lang"], f["build"], f["id"], f["tag"]), ("1", "ENG", "paced", "", ""))
+                    self.assertEqual((f["v"], f["lang"], f["build"], f["id"], f["tag"]), ("1", "ENG", "paced", self.ID, "A17"))
                     self.assertRegex(f["os"], r"^\d+\.\d+\.\d+$")
                 end = fields[-1]
                 if outcome == "installer-started":
@@ -435,6 +444,12 @@ class ReportTest(OldInstallationTest):
                                      (str(len(installer)), str(len(installer)), "1", "0"))
                 if outcome == "message-5":
                     self.assertLess(int(end["bytes"]), int(end["total"]))
+        # The store and the funnel count exactly these runs.
+        funnel = subprocess.run([LOADERKIT, "funnel", "--database", self.store, "--json"], capture_output=True,
+                                text=True, check=True).stdout
+        self.assertEqual(json.loads(funnel)["groups"], [{
+            "key": "A17", "served": 0, "chosen": 4, "cancelled": 1, "installer_started": 1, "message_3": 1,
+            "message_4": 0, "message_5": 1, "message_7": 0, "no_end": 1}])
         # A report server that never answers, and one that closes the connection: the final
         # message comes as it does without reports, and the program ends within 2 s of its OK.
         for mode in ("late", "abort"):
