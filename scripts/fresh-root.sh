@@ -55,6 +55,9 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+# A stop or an interrupt still cleans up: the EXIT trap runs only for an exit of bash's own.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 base=$cache/bookworm-minbase.tar
 if [ -s "$base" ] && [ -z "$(find "$base" -mtime +7)" ]; then
@@ -106,8 +109,13 @@ env -i HOME=/root TERM=dumb LANG=C.UTF-8 PATH=/usr/local/sbin:/usr/local/bin:/us
 INNER
 )
 set +e
-# --kill-child: an interrupted run takes the namespace's first process, and with it every other.
-unshare --mount --pid --fork --kill-child --propagation private /bin/bash -c "$inner" inner "$root" "$archives" "$cache" "$@"
+# --kill-child: unshare's end takes the namespace's first process, and with it every other; a
+# stop or an interrupt of this script is passed on to unshare before the root is removed.
+unshare --mount --pid --fork --kill-child --propagation private /bin/bash -c "$inner" inner "$root" "$archives" "$cache" "$@" &
+child=$!
+trap 'kill -TERM "$child" 2>/dev/null; wait "$child"; exit 130' INT
+trap 'kill -TERM "$child" 2>/dev/null; wait "$child"; exit 143' TERM
+wait "$child"
 status=$?
 set -e
 echo "fresh-root: $* exited with $status after $(( $(date +%s) - started )) s in all"
