@@ -579,10 +579,13 @@ class EndpointTest(KitFixture):
         os.rename(self.signed_program + ".away", self.signed_program)
         self.assertEqual(self.get("/download?tag=V102")[0], 200, "the endpoint serves on")
 
-        # loaderkit as a CGI program, as fcgiwrap would run it: the same answer.
+        # loaderkit as a CGI program, as fcgiwrap would run it: the same answer, also when its store
+        # cannot be written (the record is lost with a line in the log, never the download).
         cgi = subprocess.run([KIT, "download"], capture_output=True, timeout=60, env=dict(
             os.environ, GATEWAY_INTERFACE="CGI/1.1", REQUEST_METHOD="GET", DOCUMENT_URI="/download",
-            QUERY_STRING="tag=CGI1", LOADERKIT_PROGRAM=self.signed_program, LOADERKIT_FILE_NAME="nordlys-setup"))
+            QUERY_STRING="tag=CGI1", LOADERKIT_PROGRAM=self.signed_program, LOADERKIT_FILE_NAME="nordlys-setup",
+            LOADERKIT_DATABASE=self.path("no-such-folder/funnel.sqlite")))
+        self.assertIn(b"the store cannot be opened, the record is lost", cgi.stderr)
         head, _, body = cgi.stdout.partition(b"\r\n\r\n")
         self.assertTrue(head.startswith(b"Status: 200 OK\r\n"), head)
         self.assertIn(b'filename="nordlys-setup.exe"', head)
