@@ -20,7 +20,7 @@ if(LOADER_SANITIZE)
 endif()
 
 add_executable(loaderkit kit/main.cpp kit/stamp_command.cpp kit/scramble_command.cpp kit/site_command.cpp kit/download_command.cpp kit/download_query.cpp kit/files.cpp
-  kit/report_query.cpp kit/store.cpp kit/funnel_command.cpp kit/fastcgi_responder.cpp kit/stamping.cpp kit/text_encoding.cpp)
+  kit/report_query.cpp kit/store.cpp kit/funnel_command.cpp kit/funnel_page.cpp kit/fastcgi_responder.cpp kit/stamping.cpp kit/text_encoding.cpp)
 target_compile_options(loaderkit PRIVATE ${WARNINGS})
 # The resident download responder speaks FastCGI through Debian's libfcgi (libfcgi-dev).
 find_path(FCGI_INCLUDE_DIR fcgiapp.h REQUIRED)

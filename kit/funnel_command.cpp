@@ -1,6 +1,7 @@
 // loaderkit funnel: what became of the copies served, from the endpoint's store.
 #include "commands.h"
 #include "files.h"
+#include "funnel_page.h"
 #include "options.h"
 #include "store.h"
 
@@ -15,7 +16,7 @@
 namespace {
 const char kHelp[] =
     "usage: loaderkit funnel [--database PATH] [--since DATE] [--until DATE] [--by tag|lang|os|build]\n"
-    "                        [--json]\n"
+    "                        [--json | --html FILE]\n"
     "       loaderkit funnel [--database PATH] --prune-before DATE\n"
     "\n"
     "Prints, per group (tag by default), how many copies the download endpoint served and what\n"
@@ -31,6 +32,10 @@ const char kHelp[] =
     "  --json             one object: {\"groups\": [{\"key\": ..., \"served\": N, \"chosen\": N,\n"
     "                     \"cancelled\": N, \"installer_started\": N, \"message_3\": N, \"message_4\": N,\n"
     "                     \"message_5\": N, \"message_7\": N, \"no_end\": N}, ...]}, sorted by key\n"
+    "  --html FILE        one self-contained page (no script, font or picture from elsewhere):\n"
+    "                     the funnel per tag as bars, failures by outcome, copies served and\n"
+    "                     installers started per day as a line chart, every number also in\n"
+    "                     tables; written whole, then renamed into place ('-': standard output)\n"
     "  --prune-before DATE  remove every record before DATE and say how many\n";
 
 // Seconds since 1970 at the start of DATE (YYYY-MM-DD, UTC), or -1.
@@ -64,7 +69,7 @@ std::string Json(const std::string& text) {
 }  // namespace
 
 int FunnelCommand(int argc, char** argv) {
-    Options o = ParseOptions(argc, argv, {"--database", "--since", "--until", "--by", "--prune-before"},
+    Options o = ParseOptions(argc, argv, {"--database", "--since", "--until", "--by", "--prune-before", "--html"},
                              {"--help", "-h", "--json"});
     if (o.Has("--help") || o.Has("-h")) return PrintHelp("funnel", kHelp);
     if (!o.error.empty()) return KitError("funnel", o.error + " (see --help)", 2);
@@ -83,8 +88,11 @@ int FunnelCommand(int argc, char** argv) {
     std::string by = o.Has("--by") ? o.Get("--by") : "tag";
     if (by != "tag" && by != "lang" && by != "os" && by != "build")
         return KitError("funnel", "--by takes tag, lang, os or build: '" + by + "'", 2);
-    if (o.Has("--prune-before") && (o.Has("--since") || o.Has("--until") || o.Has("--by") || o.Has("--json")))
+    if (o.Has("--prune-before") && (o.Has("--since") || o.Has("--until") || o.Has("--by") || o.Has("--json") ||
+                                    o.Has("--html")))
         return KitError("funnel", "--prune-before goes alone (with --database)", 2);
+    if (o.Has("--html") && (o.Has("--json") || o.Has("--by")))
+        return KitError("funnel", "--html is the page per tag: without --json and --by", 2);
 
     Store store;
     std::string why;
@@ -98,6 +106,16 @@ int FunnelCommand(int argc, char** argv) {
     }
     std::vector<FunnelRow> rows;
     if (!store.Funnel(by, since, until, &rows, &why)) return KitError("funnel", why);
+    if (o.Has("--html")) {
+        std::vector<DayRow> days;
+        if (!store.Daily(since, until, &days, &why)) return KitError("funnel", why);
+        std::string period = "From " + (o.Has("--since") ? o.Get("--since") : std::string("the first record")) + " to " +
+                             (o.Has("--until") ? o.Get("--until") : std::string("the last")) + " (UTC).";
+        std::string page = FunnelPage(rows, days, period);
+        if (!WriteOutput(o.Get("--html"), std::vector<unsigned char>(page.begin(), page.end()), false, why))
+            return KitError("funnel", why);
+        return 0;
+    }
     if (o.Has("--json")) {
         std::string out = "{\"groups\": [";
         for (std::size_t i = 0; i < rows.size(); ++i) {

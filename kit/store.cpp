@@ -132,6 +132,31 @@ bool Store::Funnel(const std::string& by, std::int64_t since, std::int64_t until
     return step == SQLITE_DONE || Failed(db_, why);
 }
 
+bool Store::Daily(std::int64_t since, std::int64_t until, std::vector<DayRow>* rows, std::string* why) {
+    Statement st;
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT day, SUM(served), SUM(started) FROM ("
+                           " SELECT date(at, 'unixepoch') AS day, 1 AS served, 0 AS started FROM downloads"
+                           "  WHERE at >= ?1 AND at < ?2"
+                           " UNION ALL SELECT date(at, 'unixepoch'), 0, 1 FROM reports"
+                           "  WHERE at >= ?1 AND at < ?2 AND outcome = 'installer-started')"
+                           " GROUP BY day ORDER BY day",
+                           -1, &st.s, nullptr) != SQLITE_OK)
+        return Failed(db_, why);
+    sqlite3_bind_int64(st.s, 1, since);
+    sqlite3_bind_int64(st.s, 2, until);
+    rows->clear();
+    int step;
+    while ((step = sqlite3_step(st.s)) == SQLITE_ROW) {
+        DayRow row;
+        row.day = reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0));
+        row.served = static_cast<std::uint64_t>(sqlite3_column_int64(st.s, 1));
+        row.installerStarted = static_cast<std::uint64_t>(sqlite3_column_int64(st.s, 2));
+        rows->push_back(row);
+    }
+    return step == SQLITE_DONE || Failed(db_, why);
+}
+
 bool Store::Prune(std::int64_t before, std::uint64_t* downloads, std::uint64_t* reports, std::string* why) {
     std::uint64_t* counts[] = {downloads, reports};
     const char* const sql[] = {"DELETE FROM downloads WHERE at < ?", "DELETE FROM reports WHERE at < ?"};

@@ -18,6 +18,11 @@ struct FunnelRow {
                   message5 = 0, message7 = 0, noEnd = 0;
 };
 
+struct DayRow {
+    std::string day;
+    std::uint64_t served = 0, installerStarted = 0;
+};
+
 class Store {
   public:
     Store() = default;
@@ -35,6 +40,9 @@ class Store {
     // until (seconds since 1970), sorted by key. Copies served are known per tag only.
     bool Funnel(const std::string& by, std::int64_t since, std::int64_t until, std::vector<FunnelRow>* rows,
                 std::string* why);
+    // Per day (UTC, as YYYY-MM-DD, oldest first) in the same period: copies served and
+    // installers started.
+    bool Daily(std::int64_t since, std::int64_t until, std::vector<DayRow>* rows, std::string* why);
     // Removes the rows before `before`; the numbers removed into *downloads and *reports.
     bool Prune(std::int64_t before, std::uint64_t* downloads, std::uint64_t* reports, std::string* why);
 

@@ -172,6 +172,16 @@ def main():
             shot(robot, name, WINDOW)
             robot.click(WINDOW, IDOK)
             p.wait(30)
+        print("5. the operator's funnel: the endpoint's store of this demo's downloads, as a page")
+        page = os.path.join(OUT, "funnel.html")
+        subprocess.run([KIT, "funnel", "--database", os.path.join(ROOT, "build", "serve", str(port), "funnel.sqlite"),
+                        "--html", page], check=True)
+        subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                        "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                        "--user-data-dir=" + os.path.join(WORK, "browser"), "--hide-scrollbars",
+                        "--window-size=1000,900", "--screenshot=" + os.path.join(OUT, "6-funnel.png"),
+                        "file://" + page], check=True, capture_output=True)
+        print("  page", page, "and its screenshot", os.path.join(OUT, "6-funnel.png"))
     finally:
         robot.reg_delete(r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino")
         robot.close()

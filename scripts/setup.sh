@@ -16,7 +16,7 @@ packages=(
   googletest clang-14 libclang-rt-14-dev osslsigncode openssl
   fonts-dejavu-core fonts-wqy-microhei locales procps
   nginx fcgiwrap apache2-utils curl libfcgi-dev dpkg-dev lintian systemd man-db
-  systemd-container debootstrap libsqlite3-dev sqlite3
+  systemd-container debootstrap libsqlite3-dev sqlite3 chromium
 )
 why_file=build/wine32-missing.txt
 sudo_cmd=""
