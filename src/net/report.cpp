@@ -73,7 +73,6 @@ void Send(const char* event, const char* outcome, bool last) {
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Get, slot, 0, nullptr));
     if (thread != nullptr) Threads[Sent++] = thread;
 }
-
 }  // namespace
 
 void ReportChosen() { Send("chosen", nullptr, false); }
@@ -89,7 +88,6 @@ void ReportEnd(unsigned message) {
 void Clock(Fact which) { Facts[which] = GetTickCount() - Facts[which]; }
 
 void NoteError() { Facts[kError] = GetLastError(); }
-
 
 void FinishReports() {
     if (Sent > 0) WaitForMultipleObjects(static_cast<DWORD>(Sent), Threads, TRUE, kReportBudgetMs);
