@@ -137,14 +137,15 @@ Attempt ReadBody(Transfer& t, Reader* r) {
     for (;;) {
         DWORD count = 0;
         DWORD ask = kReadSize;
-        DWORD elapsed = GetTickCount() - started;
         BOOL ok = TRUE;
-        // Where the pace so far brings a whole read within a quarter of the stall time-out, the
-        // read returns soon by itself: asking first what has arrived would cost a call per read
-        // and bring nothing. A slower line asks, and reads what has arrived.
-        if (NextReadSize(1, bytes, elapsed) < kReadSize) {
+        // Once this attempt has brought a whole read's worth, at a pace that brings the next
+        // within a quarter of the stall time-out, the read returns soon by itself: asking first
+        // what has arrived would cost a call per read and bring nothing. Before that (a first
+        // burst of a few KB says nothing of the line), and on a slower line, it asks, and reads
+        // what has arrived; the pace then counts the wait for it.
+        if (bytes < kReadSize || NextReadSize(1, bytes, GetTickCount() - started) < kReadSize) {
             ok = net->InternetQueryDataAvailable(r->request, &ask, 0, 0);
-            if (ok) ask = NextReadSize(ask, bytes, elapsed);
+            if (ok) ask = NextReadSize(ask, bytes, GetTickCount() - started);
         }
         if (ok) ok = net->InternetReadFile(r->request, r->buffer, ask, &count);
         bytes += count;
