@@ -1,10 +1,6 @@
 // Query reading without percent-decoding, so escapes never smuggle a character past the check.
 #include "download_query.h"
 
-bool TagCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-}
-
 // The tag from the query, or an empty string with *why set. Nothing is percent-decoded: an
 // escape is not a tag character, so "%00", "%2F" and the like are refused as they stand.
 std::string TagFromQuery(const std::string& query, std::string* why) {

@@ -4,11 +4,11 @@
 #include <functional>
 #include <string>
 
+#include "net/report_fields.h"  // TagCharacter: what a tag may hold
+
 constexpr std::size_t kMostQueryBytes = 1024;
 constexpr std::size_t kMostTagBytes = 11;
 
-// A letter, a digit or '-': what a tag may hold.
-bool TagCharacter(char c);
 // The one "tag" parameter of `query`, 1 to 11 tag characters; or an empty string with *why
 // saying what is wrong (missing, empty, repeated, too long, other characters, query over 1 KB).
 std::string TagFromQuery(const std::string& query, std::string* why);

@@ -22,7 +22,6 @@ bool Within(const std::string& value, std::size_t most, bool (*allowed)(char)) {
 }
 
 bool Digit(char c) { return c >= '0' && c <= '9'; }
-bool Hex(char c) { return Digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool Upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool Version(char c) { return Digit(c) || c == '.'; }
 
@@ -72,7 +71,7 @@ bool ReadReport(const std::string& query, Report* r, std::string* why) {
     out.lang = values[5];
     out.os = values[6];
     out.build = values[8];
-    if (!Within(out.id, 20, Hex)) return *why = "id must be at most 20 hex digits", false;
+    if (!Within(out.id, 20, HexCharacter)) return *why = "id must be at most 20 hex digits", false;
     if (!Within(out.tag, kMostTagBytes, TagCharacter)) return *why = "tag must be at most 11 letters, digits or '-'", false;
     if (out.lang.size() != 3 || !Within(out.lang, 3, Upper)) return *why = "lang must be three capital letters", false;
     if (out.os.empty() || !Within(out.os, 24, Version)) return *why = "os must be major.minor.build", false;

@@ -12,17 +12,19 @@
 #define FORMAT_INTO std::snprintf
 #endif
 
+bool HexCharacter(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool TagCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
 namespace {
 // The length of s up to stop (or its end) when every character is allowed and there are at
 // most `most`; otherwise 0, so that the field is sent empty.
-int Fitting(const char* s, char stop, int most, bool hex) {
+int Fitting(const char* s, char stop, int most, bool (*allowed)(char)) {
     int n = 0;
     for (; s[n] != 0 && s[n] != stop; ++n) {
-        char c = s[n];
-        bool digit = c >= '0' && c <= '9';
-        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        bool ok = hex ? digit || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') : digit || letter || c == '-';
-        if (!ok || n == most) return 0;
+        if (!allowed(s[n]) || n == most) return 0;
     }
     return n;
 }
@@ -41,7 +43,8 @@ bool BuildReportUrl(const char* url, const ReportFields& f, char* out, std::size
     const char* lang = f.lang != nullptr ? f.lang : "";
     int n = FORMAT_INTO(out, cap, "%s?v=1&event=%s%s%s&id=%.*s&tag=%.*s&lang=%.*s&os=%u.%u.%u&wow64=%d&build=%s", url,
                         f.event, f.outcome != nullptr ? "&outcome=" : "", f.outcome != nullptr ? f.outcome : "",
-                        Fitting(id, 0, 20, true), id, Fitting(tag, '_', 11, false), tag, Fitting(lang, 0, 3, false),
+                        Fitting(id, 0, 20, HexCharacter), id, Fitting(tag, '_', 11, TagCharacter), tag,
+                        Fitting(lang, 0, 3, TagCharacter),
                         lang, f.os[0], f.os[1], f.os[2], f.wow64 ? 1 : 0, f.resilient ? "resilient" : "paced");
     bool ok = Fits(n, cap);
     if (ok && f.outcome != nullptr) {

@@ -5,6 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// The alphabets of a stamp's tag (letters, digits and '-') and download id (hex digits): what the
+// loader's report sends and what the endpoint takes, in one place.
+bool TagCharacter(char c);
+bool HexCharacter(char c);
+
 struct ReportFields {
     const char* event;      // "chosen", "cancelled" or "end"
     const char* outcome;    // with "end": "installer-started", "message-3", ...; else null
