@@ -20,15 +20,19 @@ if(LOADER_SANITIZE)
 endif()
 
 add_executable(loaderkit kit/main.cpp kit/stamp_command.cpp kit/scramble_command.cpp kit/site_command.cpp kit/download_command.cpp kit/download_query.cpp kit/files.cpp
-  kit/report_query.cpp kit/store.cpp kit/funnel_command.cpp kit/funnel_page.cpp kit/fastcgi_responder.cpp kit/stamping.cpp kit/text_encoding.cpp)
+  kit/report_query.cpp kit/store.cpp kit/store_postgresql.cpp kit/funnel_command.cpp kit/funnel_page.cpp kit/fastcgi_responder.cpp kit/stamping.cpp kit/text_encoding.cpp)
 target_compile_options(loaderkit PRIVATE ${WARNINGS})
 # The resident download responder speaks FastCGI through Debian's libfcgi (libfcgi-dev).
 find_path(FCGI_INCLUDE_DIR fcgiapp.h REQUIRED)
 find_library(FCGI_LIBRARY fcgi REQUIRED)
 target_include_directories(loaderkit PRIVATE ${FCGI_INCLUDE_DIR})
-# The store: the system's SQLite (libsqlite3-dev).
+# The store: the system's SQLite (libsqlite3-dev), or a PostgreSQL server through libpq (libpq-dev).
 find_package(SQLite3 REQUIRED)
-target_link_libraries(loaderkit PRIVATE loader_core ${FCGI_LIBRARY} SQLite::SQLite3)
+find_path(PQ_INCLUDE_DIR libpq-fe.h PATH_SUFFIXES postgresql REQUIRED)
+find_library(PQ_LIBRARY pq REQUIRED)
+find_package(Threads REQUIRED)
+target_include_directories(loaderkit PRIVATE ${PQ_INCLUDE_DIR})
+target_link_libraries(loaderkit PRIVATE loader_core ${FCGI_LIBRARY} SQLite::SQLite3 ${PQ_LIBRARY} Threads::Threads)
 if(NOT LOADER_SANITIZE)
   # What Debian builds its own programs with: a fortified C library, stack protection, a
   # position-independent program and read-only relocations.

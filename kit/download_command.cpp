@@ -21,6 +21,7 @@
 #include <ctime>
 #include <string>
 #include <sys/random.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -55,6 +56,10 @@ const char kHelp[] =
     "GET /report?v=1&event=...: a loader's report (built with LOADER_REPORT_URL), read strictly:\n"
     "204 and stored, or 400 and nothing stored. A store that cannot be written costs the record\n"
     "and a log line, never the answer.\n";
+
+// How long the records that wait for a PostgreSQL store may take to reach it when a worker or a
+// CGI process ends (after its answers have gone): well within a responder's 30 s stop.
+constexpr int kFlushSeconds = 10;
 
 constexpr std::size_t kIdRandomBytes = 10;  // 80 bits, written as 20 hex digits: the id field's size
 
@@ -131,12 +136,12 @@ void Record(const RequestParams& param, Store* store, std::string* logLine, Add 
     std::string why;
     if (!store->IsOpen()) {
         std::string path = param("LOADERKIT_DATABASE");
-        if (path.empty() || !store->Open(path, &why)) {
+        if (path.empty() || !store->OpenForRecords(path, kFlushSeconds, &why)) {
             if (!path.empty()) *logLine = "the store cannot be opened, the record is lost: " + why;
             return;
         }
     }
-    if (!add(&why)) *logLine = "the store cannot take a record, which is lost: " + why;
+    if (!add(&why) && !why.empty()) *logLine = "the store cannot take a record, which is lost: " + why;
 }
 
 // A loader's report: 204 and one row in the store, or 400 and nothing stored.
@@ -252,5 +257,9 @@ int DownloadCommand(int argc, char** argv) {
     if (!logLine.empty()) std::fprintf(stderr, "loaderkit download: %s\n", logLine.c_str());
     std::string error;
     if (!WriteStandardOutput(answer.data(), answer.size(), error)) return KitError("download", error);
+    // The answer is whole: the web server has it all once standard output ends, before a record
+    // still on its way to a PostgreSQL store keeps this process.
+    std::fflush(stdout);
+    close(STDOUT_FILENO);
     return 0;
 }

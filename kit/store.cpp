@@ -6,6 +6,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cstdlib>
+
+#include "store_postgresql.h"
+
 namespace {
 constexpr int kBusyMs = 1000;
 constexpr int kSchemaVersion = 1;
@@ -31,6 +36,7 @@ bool Failed(sqlite3* db, std::string* why) {
 }
 }  // namespace
 
+Store::Store() = default;
 Store::~Store() { sqlite3_close(db_); }
 
 bool Store::Run(const char* sql, std::string* why) {
@@ -41,7 +47,20 @@ bool Store::Run(const char* sql, std::string* why) {
     return false;
 }
 
+bool Store::OpenForRecords(const std::string& path, int flushSeconds, std::string* why) {
+    if (!IsPostgresAddress(path)) return Open(path, why);
+    pg_ = std::make_unique<PostgresStore>(path);
+    pg_->SetFlushSeconds(flushSeconds);
+    if (!pg_->Check(why)) pg_.reset();
+    return pg_ != nullptr;
+}
+
 bool Store::Open(const std::string& path, std::string* why) {
+    if (IsPostgresAddress(path)) {
+        pg_ = std::make_unique<PostgresStore>(path);
+        if (!pg_->Connect(why)) pg_.reset();
+        return pg_ != nullptr;
+    }
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         *why = path + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open");
@@ -72,6 +91,7 @@ bool Store::Open(const std::string& path, std::string* why) {
 }
 
 bool Store::AddDownload(const std::string& id, const std::string& tag, std::int64_t at, std::string* why) {
+    if (pg_) return pg_->Queue({false, {std::to_string(at), id, tag}}, why);
     Statement st;
     if (sqlite3_prepare_v2(db_, "INSERT INTO downloads VALUES (?, ?, ?)", -1, &st.s, nullptr) != SQLITE_OK)
         return Failed(db_, why);
@@ -82,6 +102,13 @@ bool Store::AddDownload(const std::string& id, const std::string& tag, std::int6
 }
 
 bool Store::AddReport(const Report& r, std::int64_t at, std::string* why) {
+    if (pg_) {
+        PendingRecord record{true, {std::to_string(at), r.event, r.outcome, r.id, r.tag, r.lang, r.os,
+                                    std::to_string(r.wow64), r.build}};
+        for (std::uint32_t n : {r.bytes, r.total, r.discoverMs, r.downloadMs, r.http, r.error, r.attempts})
+            record.values.push_back(r.event == "end" ? std::optional<std::string>(std::to_string(n)) : std::nullopt);
+        return pg_->Queue(std::move(record), why);
+    }
     Statement st;
     if (sqlite3_prepare_v2(db_, "INSERT INTO reports VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", -1, &st.s,
                            nullptr) != SQLITE_OK)
@@ -98,69 +125,91 @@ bool Store::AddReport(const Report& r, std::int64_t at, std::string* why) {
     return sqlite3_step(st.s) == SQLITE_DONE || Failed(db_, why);
 }
 
+// Rows of a reading as text, NULL as "", from either store; params bind $1, $2, ...
+bool Store::Select(const std::string& sql, const std::vector<std::int64_t>& params,
+                   std::vector<std::vector<std::string>>* rows, std::string* why) {
+    std::vector<std::string> texts;
+    for (std::int64_t p : params) texts.push_back(std::to_string(p));
+    if (pg_) return pg_->Run(sql, texts, rows, nullptr, why);
+    Statement st;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st.s, nullptr) != SQLITE_OK) return Failed(db_, why);
+    for (std::size_t k = 0; k < params.size(); ++k) sqlite3_bind_int64(st.s, static_cast<int>(k + 1), params[k]);
+    rows->clear();
+    int step;
+    while ((step = sqlite3_step(st.s)) == SQLITE_ROW) {
+        rows->emplace_back();
+        for (int k = 0; k < sqlite3_column_count(st.s); ++k) {
+            const unsigned char* text = sqlite3_column_text(st.s, k);
+            rows->back().push_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+        }
+    }
+    return step == SQLITE_DONE || Failed(db_, why);
+}
+
 bool Store::Funnel(const std::string& by, std::int64_t since, std::int64_t until, std::vector<FunnelRow>* rows,
                    std::string* why) {
     if (by != "tag" && by != "lang" && by != "os" && by != "build") return *why = "no such grouping: " + by, false;
-    // The key is one of four column names checked above, never text from outside.
+    // The key is one of four column names checked above, never text from outside. The same
+    // statement reads SQLite and PostgreSQL.
     std::string sql =
         "SELECT key, SUM(served), SUM(chosen), SUM(cancelled), SUM(started), SUM(m3), SUM(m4), SUM(m5), SUM(m7),"
         " SUM(ended) FROM ("
         " SELECT " + std::string(by == "tag" ? "tag" : "NULL") + " AS key, 1 AS served, 0 AS chosen, 0 AS cancelled,"
-        "  0 AS started, 0 AS m3, 0 AS m4, 0 AS m5, 0 AS m7, 0 AS ended FROM downloads WHERE at >= ?1 AND at < ?2"
-        " UNION ALL SELECT " + by + ", 0, event = 'chosen', event = 'cancelled', outcome = 'installer-started',"
-        "  outcome = 'message-3', outcome = 'message-4', outcome = 'message-5', outcome = 'message-7', event = 'end'"
-        "  FROM reports WHERE at >= ?1 AND at < ?2)"
-        " WHERE key IS NOT NULL GROUP BY key ORDER BY key";
-    Statement st;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st.s, nullptr) != SQLITE_OK) return Failed(db_, why);
-    sqlite3_bind_int64(st.s, 1, since);
-    sqlite3_bind_int64(st.s, 2, until);
+        "  0 AS started, 0 AS m3, 0 AS m4, 0 AS m5, 0 AS m7, 0 AS ended FROM downloads WHERE at >= $1 AND at < $2"
+        " UNION ALL SELECT " + by + ", 0, CAST(event = 'chosen' AS INTEGER), CAST(event = 'cancelled' AS INTEGER),"
+        "  CAST(outcome = 'installer-started' AS INTEGER), CAST(outcome = 'message-3' AS INTEGER),"
+        "  CAST(outcome = 'message-4' AS INTEGER), CAST(outcome = 'message-5' AS INTEGER),"
+        "  CAST(outcome = 'message-7' AS INTEGER), CAST(event = 'end' AS INTEGER)"
+        "  FROM reports WHERE at >= $1 AND at < $2) AS records"
+        " WHERE key IS NOT NULL GROUP BY key";
+    std::vector<std::vector<std::string>> found;
+    if (!Select(sql, {since, until}, &found, why)) return false;
     rows->clear();
-    int step;
-    while ((step = sqlite3_step(st.s)) == SQLITE_ROW) {
+    for (const std::vector<std::string>& f : found) {
         FunnelRow row;
-        const unsigned char* key = sqlite3_column_text(st.s, 0);
-        row.key = key != nullptr ? reinterpret_cast<const char*>(key) : "";
+        row.key = f[0];
         std::uint64_t* counts[] = {&row.served, &row.chosen, &row.cancelled, &row.installerStarted,
                                    &row.message3, &row.message4, &row.message5, &row.message7};
-        for (int k = 0; k < 8; ++k) *counts[k] = static_cast<std::uint64_t>(sqlite3_column_int64(st.s, 1 + k));
-        std::uint64_t ended = static_cast<std::uint64_t>(sqlite3_column_int64(st.s, 9));
+        for (int k = 0; k < 8; ++k) *counts[k] = std::strtoull(f[1 + k].c_str(), nullptr, 10);
+        std::uint64_t ended = std::strtoull(f[9].c_str(), nullptr, 10);
         // Chosen but never ended: killed, crashed, or the end report lost with the network.
         row.noEnd = row.chosen > ended ? row.chosen - ended : 0;
         rows->push_back(row);
     }
-    return step == SQLITE_DONE || Failed(db_, why);
+    // Byte order, whatever collation a PostgreSQL database sorts text by.
+    std::sort(rows->begin(), rows->end(), [](const FunnelRow& a, const FunnelRow& b) { return a.key < b.key; });
+    return true;
 }
 
 bool Store::Daily(std::int64_t since, std::int64_t until, std::vector<DayRow>* rows, std::string* why) {
-    Statement st;
-    if (sqlite3_prepare_v2(db_,
-                           "SELECT day, SUM(served), SUM(started) FROM ("
-                           " SELECT date(at, 'unixepoch') AS day, 1 AS served, 0 AS started FROM downloads"
-                           "  WHERE at >= ?1 AND at < ?2"
-                           " UNION ALL SELECT date(at, 'unixepoch'), 0, 1 FROM reports"
-                           "  WHERE at >= ?1 AND at < ?2 AND outcome = 'installer-started')"
-                           " GROUP BY day ORDER BY day",
-                           -1, &st.s, nullptr) != SQLITE_OK)
-        return Failed(db_, why);
-    sqlite3_bind_int64(st.s, 1, since);
-    sqlite3_bind_int64(st.s, 2, until);
+    std::string day = pg_ ? "to_char(to_timestamp(at) AT TIME ZONE 'UTC', 'YYYY-MM-DD')" : "date(at, 'unixepoch')";
+    std::vector<std::vector<std::string>> found;
+    if (!Select("SELECT day, SUM(served), SUM(started) FROM ("
+                " SELECT " + day + " AS day, 1 AS served, 0 AS started FROM downloads WHERE at >= $1 AND at < $2"
+                " UNION ALL SELECT " + day + ", 0, 1 FROM reports"
+                "  WHERE at >= $1 AND at < $2 AND outcome = 'installer-started') AS records"
+                " GROUP BY day ORDER BY day",
+                {since, until}, &found, why))
+        return false;
     rows->clear();
-    int step;
-    while ((step = sqlite3_step(st.s)) == SQLITE_ROW) {
+    for (const std::vector<std::string>& f : found) {
         DayRow row;
-        row.day = reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0));
-        row.served = static_cast<std::uint64_t>(sqlite3_column_int64(st.s, 1));
-        row.installerStarted = static_cast<std::uint64_t>(sqlite3_column_int64(st.s, 2));
+        row.day = f[0];
+        row.served = std::strtoull(f[1].c_str(), nullptr, 10);
+        row.installerStarted = std::strtoull(f[2].c_str(), nullptr, 10);
         rows->push_back(row);
     }
-    return step == SQLITE_DONE || Failed(db_, why);
+    return true;
 }
 
 bool Store::Prune(std::int64_t before, std::uint64_t* downloads, std::uint64_t* reports, std::string* why) {
     std::uint64_t* counts[] = {downloads, reports};
-    const char* const sql[] = {"DELETE FROM downloads WHERE at < ?", "DELETE FROM reports WHERE at < ?"};
+    const char* const sql[] = {"DELETE FROM downloads WHERE at < $1", "DELETE FROM reports WHERE at < $1"};
     for (int k = 0; k < 2; ++k) {
+        if (pg_) {
+            if (!pg_->Run(sql[k], {std::to_string(before)}, nullptr, counts[k], why)) return false;
+            continue;
+        }
         Statement st;
         if (sqlite3_prepare_v2(db_, sql[k], -1, &st.s, nullptr) != SQLITE_OK) return Failed(db_, why);
         sqlite3_bind_int64(st.s, 1, before);

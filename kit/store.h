@@ -1,15 +1,18 @@
 // The endpoint's record of what became of each copy: one row per download served and one per
 // report, in SQLite (the system's libsqlite3, write-ahead log), one file that every worker of
-// the endpoint writes at once. Nothing that identifies a person is kept: no address, no user
+// the endpoint writes at once; or in PostgreSQL, one server that the endpoints of several
+// machines write to (store_postgresql.h). Nothing that identifies a person is kept: no address, no user
 // agent, only the copy's id and tag, what its loader reported, and the server's time.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "report_query.h"
 
 struct sqlite3;
+class PostgresStore;
 
 // One group of the funnel: what its copies did.
 struct FunnelRow {
@@ -25,15 +28,20 @@ struct DayRow {
 
 class Store {
   public:
-    Store() = default;
+    Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
     ~Store();
-    // Opens (creating where missing, with its schema) the store at path; false with *why.
+    // Opens (creating where missing, with its schema) the store at path, an SQLite file or a
+    // PostgreSQL address; false with *why.
     bool Open(const std::string& path, std::string* why);
-    bool IsOpen() const { return db_ != nullptr; }
-    // One row each; false with *why when the store cannot take it (locked past its time-out, a
-    // full disk): the caller serves on and logs why.
+    // The same for an endpoint's records: a PostgreSQL store connects in its writer, never
+    // while a request waits, and gives the last records flushSeconds when the store is let go.
+    bool OpenForRecords(const std::string& path, int flushSeconds, std::string* why);
+    bool IsOpen() const { return db_ != nullptr || pg_ != nullptr; }
+    // One row each; false with *why when the store cannot take it (SQLite locked past its
+    // time-out, a full disk; PostgreSQL's queue full, where an empty *why means that the outage
+    // has been logged already): the caller serves on and logs why.
     bool AddDownload(const std::string& id, const std::string& tag, std::int64_t at, std::string* why);
     bool AddReport(const Report& r, std::int64_t at, std::string* why);
     // The funnel per group ("tag", "lang", "os" or "build") of rows at or after since and before
@@ -48,5 +56,8 @@ class Store {
 
   private:
     bool Run(const char* sql, std::string* why);
+    bool Select(const std::string& sql, const std::vector<std::int64_t>& params,
+                std::vector<std::vector<std::string>>* rows, std::string* why);
     sqlite3* db_ = nullptr;
+    std::unique_ptr<PostgresStore> pg_;
 };

@@ -13,7 +13,8 @@ usage: scripts/serve.sh --site DIR --program SIGNED_EXE --port PORT
 Serves DIR's files at / and, at /download?tag=TAG, SIGNED_EXE stamped with TAG, a fresh download
 id and the names given here; at /report, the reports of loaders built with LOADER_REPORT_URL.
 Each copy served and each report is stored in the SQLite file PATH (default: build/serve/PORT/
-funnel.sqlite; read it with loaderkit funnel --database PATH; none: no store). Stop it with
+funnel.sqlite), or in the PostgreSQL server that a postgresql://... URI names (none: no store);
+read it with loaderkit funnel --database PATH. Stop it with
 Ctrl+C (SIGINT) or SIGTERM.
   SERVE_WORKERS        responder worker processes, or CGI processes kept ready (default 4)
   SERVE_ENDPOINT       fastcgi (default): loaderkit download --fastcgi; cgi: fcgiwrap runs
@@ -63,7 +64,11 @@ kit=$(realpath "$kit") program=$(realpath "$program") site=$(realpath "$site")
 conf=$root/build/serve/$port
 rm -rf "$conf"
 mkdir -p "$conf/temp"
-[ "$database" = none ] && database="" || database=$(realpath -m "${database:-$conf/funnel.sqlite}")
+case "$database" in
+  none) database="" ;;
+  postgresql://*|postgres://*) ;;
+  *) database=$(realpath -m "${database:-$conf/funnel.sqlite}") ;;
+esac
 user_line=""
 [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
 # The settings: the responder's own environment, as systemd gives it the settings file (it takes

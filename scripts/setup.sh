@@ -17,6 +17,7 @@ packages=(
   fonts-dejavu-core fonts-wqy-microhei locales procps
   nginx fcgiwrap apache2-utils curl libfcgi-dev dpkg-dev lintian systemd man-db
   systemd-container debootstrap libsqlite3-dev sqlite3 chromium
+  libpq-dev postgresql
 )
 why_file=build/wine32-missing.txt
 sudo_cmd=""

@@ -2,6 +2,7 @@
 """loaderkit from the command line: stamps written, shown and refused, on unsigned and signed
 programs; replies scrambled; a static site built. usage: kit_cli_test.py LOADERKIT"""
 import concurrent.futures
+import glob
 import http.client
 import json
 import os
@@ -777,6 +778,187 @@ class ResponderTest(KitFixture):
                                          workers[0] not in self.children(supervisor)), name)
                 self.assertTrue(self.answers(sock), name)
 
+
+
+class ThrowawayPostgres:
+    """A PostgreSQL cluster of Debian's packages in a temporary folder, listening on a Unix socket
+    there only, run as nobody where the test runs as root (the server refuses root)."""
+
+    def __init__(self):
+        found = sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"), key=lambda p: int(p.split("/")[4]))
+        if not found:
+            raise unittest.SkipTest("no PostgreSQL: Debian's postgresql package is not installed")
+        self.bin = os.path.dirname(found[-1])
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.as_user = []
+        if os.geteuid() == 0:
+            shutil.chown(self.dir, "nobody", "nogroup")
+            self.as_user = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+        self.pg([os.path.join(self.bin, "initdb"), "-D", self.dir + "/data", "-U", "loaderkit", "--auth=trust",
+                 "-E", "UTF8", "--no-sync"])
+        self.address = "postgresql://loaderkit@/postgres?host=" + self.dir
+        self.start()
+
+    def pg(self, command):
+        subprocess.run(self.as_user + command, check=True, capture_output=True, timeout=60)
+
+    def ctl(self, *args):
+        self.pg([os.path.join(self.bin, "pg_ctl"), "-D", self.dir + "/data", "-l", self.dir + "/log", "-w", *args])
+
+    def start(self):
+        self.ctl("-o", "-k %s -c listen_addresses='' -c fsync=off -c max_connections=60" % self.dir, "start")
+
+    def stop(self):
+        self.ctl("-m", "fast", "stop")
+
+    def sql(self, statement):
+        return subprocess.run(["psql", "-XAtq", self.address, "-c", statement], check=True, capture_output=True,
+                              text=True, timeout=30).stdout.strip()
+
+    def close(self):
+        try:
+            self.ctl("-m", "immediate", "stop")
+        finally:
+            self.tmp.cleanup()
+
+
+class PostgresTest(KitFixture):
+    """Three endpoints, standing in for three machines, writing to one PostgreSQL server."""
+
+    def setUp(self):
+        super().setUp()
+        self.db = ThrowawayPostgres()
+        self.addCleanup(self.db.close)
+        self.signed_program = self.signed("signed.exe")
+        os.makedirs(self.path("site"))
+        self.ports, self.servers = [], []
+        for _ in range(3):
+            port = free_port()
+            server = subprocess.Popen(["bash", SERVE, "--site", self.path("site"), "--program", self.signed_program,
+                                       "--port", str(port), "--database", self.db.address],
+                                      env=dict(os.environ, LOADERKIT=KIT, SERVE_WORKERS="2"),
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            self.addCleanup(server.stdout.close)
+            self.addCleanup(lambda s=server: s.poll() is None and (s.terminate(), s.wait(30)))
+            self.assertIn(b"serve: http://127.0.0.1:%d/" % port, server.stdout.readline())
+            self.ports.append(port)
+            self.servers.append(server)
+
+    def get(self, i, target):
+        c = http.client.HTTPConnection("127.0.0.1", self.ports[i % 3], timeout=30)
+        try:
+            c.request("GET", target)
+            r = c.getresponse()
+            return r.status, r.getheader("X-Download-Id"), r.read()
+        finally:
+            c.close()
+
+    def copy_and_reports(self, i):
+        """Copy i, from endpoint i mod 3, and its loader's reports: every third copy is chosen and
+        ends with its installer started, every seventh is cancelled. The statuses."""
+        tag = "M%d" % (i % 4)
+        status, copy_id, _ = self.get(i, "/download?tag=" + tag)
+        statuses = [status]
+        base = "v=1&id=%s&tag=%s&lang=ENG&os=10.0.19045&wow64=1&build=paced" % (copy_id, tag)
+        end = "&bytes=70000&total=70000&discover_ms=120&download_ms=4000&http=0&error=0&attempts=1"
+        if i % 3 == 0:
+            statuses += [self.get(i + 1, "/report?event=chosen&" + base)[0],
+                         self.get(i + 2, "/report?event=end&outcome=installer-started&" + base + end)[0]]
+        if i % 7 == 0:
+            statuses.append(self.get(i, "/report?event=cancelled&" + base)[0])
+        return statuses
+
+    def stored(self):
+        return [int(n) for n in self.db.sql("SELECT (SELECT count(*) FROM downloads) || ',' || (SELECT count("
+                                            "DISTINCT id) FROM downloads) || ',' || (SELECT count(*) FROM reports)")
+                .split(",")]
+
+    def funnel(self):
+        r = kit("funnel", "--database", self.db.address, "--json")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return {g["key"]: g for g in json.loads(r.stdout)["groups"]}
+
+    def test_many_machines_one_funnel_and_an_outage_costs_no_download(self):
+        def expected(count):
+            reports = sum(2 * (i % 3 == 0) + (i % 7 == 0) for i in range(count))
+            return [count, count, reports]
+
+        # Load from 8 clients over the three endpoints: every record stored once, summed exactly.
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            statuses = [s for r in pool.map(self.copy_and_reports, range(600)) for s in r]
+        self.assertEqual(set(statuses), {200, 204})
+        self.assertTrue(wait_for(lambda: self.stored() == expected(600), 20), (self.stored(), expected(600)))
+        groups = self.funnel()
+        for k in range(4):
+            copies = range(k, 600, 4)
+            self.assertEqual([groups["M%d" % k][f] for f in ("served", "chosen", "installer_started", "cancelled",
+                                                              "no_end")],
+                             [150, sum(i % 3 == 0 for i in copies), sum(i % 3 == 0 for i in copies),
+                              sum(i % 7 == 0 for i in copies), 0])
+        page = kit("funnel", "--database", self.db.address, "--html", "-").stdout.decode()
+        days = re.findall(r"<tr><td>\d{4}-\d\d-\d\d</td><td>(\d+)</td><td>(\d+)</td></tr>", page)
+        self.assertEqual([sum(int(d[0]) for d in days), sum(int(d[1]) for d in days)], [600, 200], "the page's days")
+
+        # The server stopped for 3 s under load: every download is served meanwhile, and what the
+        # workers held in their queues reaches it once it is back, once.
+        outage = []
+
+        def stop_and_start(answered):
+            wait_for(lambda: answered() >= 100)
+            self.db.stop()
+            outage.append(answered())
+            time.sleep(3)
+            outage.append(answered())
+            self.db.start()
+        done = []
+
+        def one(i):
+            statuses = self.copy_and_reports(i)
+            done.append(1)
+            return statuses
+        with concurrent.futures.ThreadPoolExecutor(9) as pool:
+            side = pool.submit(stop_and_start, lambda: len(done))
+            statuses = [s for r in pool.map(one, range(600, 1200)) for s in r]
+            side.result()
+        self.assertEqual(set(statuses), {200, 204}, "every download and report answered")
+        self.assertGreater(outage[1] - outage[0], 50, "copies served while the server was down")
+        self.assertTrue(wait_for(lambda: self.stored() == expected(1200), 30), (self.stored(), expected(1200)))
+        self.assertEqual(sum(g["served"] for g in self.funnel().values()), 1200)
+
+        # A store of a later release is refused, not written over.
+        self.db.sql("UPDATE loaderkit_schema SET version = 2")
+        r = kit("funnel", "--database", self.db.address)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"schema version 2 is newer", r.stderr)
+        for server in self.servers:
+            server.terminate()
+            self.assertEqual(server.wait(30), 0)
+        logs = b"".join(server.stdout.read() for server in self.servers).decode()
+        self.assertIn("records wait in this worker's queue", logs)
+        self.assertIn("takes records again", logs)
+        self.assertNotRegex(logs, r"[1-9]\d* were dropped|is full", "nothing dropped: the queues had room")
+
+        # A server that cannot be reached at all: the worker holds 10,000 records, drops the rest
+        # with one line, answers every report meanwhile, and its stop waits 10 s for it at most.
+        sock = self.path("unreached.sock")
+        p = subprocess.Popen([KIT, "download", "--fastcgi", "--socket", sock, "--workers", "1"],
+                             env=dict(os.environ, LOADERKIT_PROGRAM=self.program,
+                                      LOADERKIT_DATABASE="postgresql://loaderkit@/postgres?host=" + self.path("none")),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True)
+        self.addCleanup(lambda: (p.poll() is None and os.killpg(p.pid, signal.SIGKILL), p.wait(), p.stderr.close()))
+        self.assertTrue(wait_for(lambda: os.path.exists(sock)))
+        report = {"REQUEST_METHOD": "GET", "DOCUMENT_URI": "/report", "QUERY_STRING":
+                  "v=1&event=chosen&id=0123456789abcdef0123&tag=Q&lang=ENG&os=10.0&wow64=0&build=paced"}
+        answers = {fastcgi_get(sock, report)[0].split(b"\r\n")[0] for _ in range(10005)}
+        self.assertEqual(answers, {b"Status: 204 No Content"})
+        stopping = time.monotonic()
+        os.killpg(p.pid, signal.SIGTERM)
+        self.assertEqual(p.wait(30), 0)
+        self.assertLess(time.monotonic() - stopping, 13)
+        errors = p.stderr.read().decode()
+        self.assertEqual(errors.count("is full (10000 records): records are dropped"), 1, errors)
+        self.assertIn("10000 records did not reach the PostgreSQL store before the end", errors)
 
 STANDIN_APT = r"""#!/bin/sh
 # Stand-in apt-get: STANDIN_FAIL names what fails (index, lock, wine32, set); installs are written down.

@@ -1,0 +1,291 @@
+// The store in PostgreSQL, through the system's libpq. Each record carries a key of its own (this
+// worker's random token and a count), and a row whose key the server already has is skipped: a
+// batch whose commit was cut off with the connection is sent again whole without being counted
+// twice.
+#include "store_postgresql.h"
+
+#include <libpq-fe.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <sys/random.h>
+#include <thread>
+
+namespace {
+constexpr std::size_t kBatch = 500;        // records per transaction
+constexpr int kSchemaVersion = 1;
+constexpr long long kSchemaLock = 7429001;  // the advisory lock that serializes creating the schema
+
+const char kSchema[] =
+    "CREATE TABLE downloads (rid text PRIMARY KEY, at bigint NOT NULL, id text NOT NULL, tag text NOT NULL);"
+    "CREATE TABLE reports (rid text PRIMARY KEY, at bigint NOT NULL, event text NOT NULL, outcome text NOT NULL,"
+    " id text NOT NULL, tag text NOT NULL, lang text NOT NULL, os text NOT NULL, wow64 integer NOT NULL,"
+    " build text NOT NULL, bytes bigint, total bigint, discover_ms bigint, download_ms bigint, http bigint,"
+    " error bigint, attempts bigint);"
+    "CREATE INDEX downloads_at ON downloads (at);"
+    "CREATE INDEX reports_at ON reports (at);";
+const char kDownloadColumns[] = "INSERT INTO downloads (rid, at, id, tag) VALUES ";
+const char kReportColumns[] =
+    "INSERT INTO reports (rid, at, event, outcome, id, tag, lang, os, wow64, build, bytes, total, discover_ms,"
+    " download_ms, http, error, attempts) VALUES ";
+
+std::string Message(pg_conn* db) {
+    std::string text = db != nullptr ? PQerrorMessage(db) : "out of memory";
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    // One line: libpq's messages run over several, indented.
+    std::string line;
+    for (char c : text) {
+        bool space = c == '\n' || c == '\t' || c == ' ';
+        if (!space) line += c;
+        else if (!line.empty() && line.back() != ' ') line += ' ';
+    }
+    return line;
+}
+
+// A connection with time-outs that the address may override: a server that does not answer
+// costs the writer seconds, not minutes.
+pg_conn* Open(const std::string& address, std::string* why) {
+    const char* const keys[] = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                                "application_name", "dbname", nullptr};
+    const char* const values[] = {"5", "30", "10", "3", "loaderkit", address.c_str(), nullptr};
+    pg_conn* db = PQconnectdbParams(keys, values, 1);
+    if (db != nullptr && PQstatus(db) == CONNECTION_OK) {
+        // The server's notices ("already exists, skipping") are not the operator's business; its
+        // errors come back as results and are logged from there.
+        PQsetNoticeProcessor(db, [](void*, const char*) {}, nullptr);
+        return db;
+    }
+    *why = "cannot connect to the PostgreSQL store: " + Message(db);
+    PQfinish(db);
+    return nullptr;
+}
+
+// One statement; its result, or null with *why.
+PGresult* Exec(pg_conn* db, const std::string& sql, const std::vector<const char*>& params, std::string* why) {
+    PGresult* r = PQexecParams(db, sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(), nullptr,
+                               nullptr, 0);
+    ExecStatusType status = PQresultStatus(r);
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return r;
+    *why = "the PostgreSQL store: " + Message(db);
+    PQclear(r);
+    return nullptr;
+}
+
+// Statements without parameters, one or several.
+bool Do(pg_conn* db, const std::string& sql, std::string* why) {
+    PGresult* r = PQexec(db, sql.c_str());
+    bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+    if (!ok) *why = "the PostgreSQL store: " + Message(db);
+    PQclear(r);
+    return ok;
+}
+
+// The schema where it is missing, made by one connection at a time; a schema of a later release
+// is left alone and refused.
+bool MakeSchema(pg_conn* db, std::string* why) {
+    if (!Do(db, "BEGIN", why)) return false;
+    PGresult* version = nullptr;
+    bool ok = Do(db, "SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")", why) &&
+              Do(db, "CREATE TABLE IF NOT EXISTS loaderkit_schema (version integer NOT NULL)", why) &&
+              (version = Exec(db, "SELECT max(version) FROM loaderkit_schema", {}, why)) != nullptr;
+    if (ok && PQgetisnull(version, 0, 0)) {
+        ok = Do(db, kSchema, why) &&
+             Do(db, "INSERT INTO loaderkit_schema VALUES (" + std::to_string(kSchemaVersion) + ")", why);
+    } else if (ok && std::atoi(PQgetvalue(version, 0, 0)) > kSchemaVersion) {
+        *why = std::string("the PostgreSQL store's schema version ") + PQgetvalue(version, 0, 0) +
+               " is newer than this loaderkit's";
+        ok = false;
+    }
+    PQclear(version);
+    if (ok) return Do(db, "COMMIT", why);
+    std::string ignored;
+    Do(db, "ROLLBACK", &ignored);
+    return false;
+}
+
+// Sixteen hex digits from the system's random source: this process's part of its records' keys.
+std::string Token() {
+    unsigned char bytes[8] = {};
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n > 0) got += static_cast<std::size_t>(n);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (unsigned char b : bytes) token += kHex[b >> 4], token += kHex[b & 15];
+    return token;
+}
+}  // namespace
+
+bool IsPostgresAddress(const std::string& where) {
+    return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
+}
+
+// The writer's side: what both it and the store see, kept alive by either.
+struct PostgresStore::Writer {
+    std::string address, token;
+    std::uint64_t count = 0;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<PendingRecord> queue;
+    bool stopping = false, finished = false, failing = false, dropping = false;
+    std::chrono::steady_clock::time_point deadline;
+    std::uint64_t dropped = 0;
+    pg_conn* db = nullptr;
+
+    ~Writer() { PQfinish(db); }
+
+    // A batch in one transaction: each table's rows in one statement.
+    bool Send(const std::vector<PendingRecord>& batch, std::string* why) {
+        bool ok = Do(db, "BEGIN", why);
+        for (int report = 0; report < 2 && ok; ++report) {
+            std::string sql = report ? kReportColumns : kDownloadColumns;
+            std::vector<const char*> params;
+            for (const PendingRecord& r : batch) {
+                if (r.report != (report == 1)) continue;
+                sql += params.empty() ? "(" : ",(";
+                for (std::size_t k = 0; k < r.values.size(); ++k) {
+                    params.push_back(r.values[k] ? r.values[k]->c_str() : nullptr);
+                    sql += (k ? ",$" : "$") + std::to_string(params.size());
+                }
+                sql += ")";
+            }
+            if (!params.empty()) {
+                PGresult* result = Exec(db, sql + " ON CONFLICT (rid) DO NOTHING", params, why);
+                ok = result != nullptr;
+                PQclear(result);
+            }
+        }
+        ok = ok && Do(db, "COMMIT", why);
+        return ok;
+    }
+
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        bool schema = false;
+        std::chrono::milliseconds pause(250);
+        for (;;) {
+            changed.wait(lock, [this] { return stopping || !queue.empty(); });
+            if (queue.empty()) break;
+            std::vector<PendingRecord> batch(queue.begin(),
+                                             queue.begin() + static_cast<long>(std::min(queue.size(), kBatch)));
+            lock.unlock();
+            std::string why;
+            if (db == nullptr) db = Open(address, &why);
+            if (db != nullptr && !schema) schema = MakeSchema(db, &why);
+            bool sent = db != nullptr && schema && Send(batch, &why);
+            if (!sent && db != nullptr) {
+                PQfinish(db);  // the next attempt starts on a new connection
+                db = nullptr;
+            }
+            lock.lock();
+            if (sent) {
+                queue.erase(queue.begin(), queue.begin() + static_cast<long>(batch.size()));
+                if (failing)
+                    std::fprintf(stderr, "loaderkit download: the PostgreSQL store takes records again; %zu waited in "
+                                         "this worker's queue, %llu were dropped meanwhile\n",
+                                 queue.size() + batch.size(), static_cast<unsigned long long>(dropped));
+                failing = dropping = false;
+                dropped = 0;
+                pause = std::chrono::milliseconds(250);
+                continue;
+            }
+            if (!failing)
+                std::fprintf(stderr, "loaderkit download: %s; records wait in this worker's queue (at most %zu) "
+                                     "and are sent when it is back\n",
+                             why.c_str(), kQueueLimit);
+            failing = true;
+            if (stopping && std::chrono::steady_clock::now() >= deadline) break;
+            // Tried again after a pause that grows to 5 s, or at once when a stop shortens it.
+            changed.wait_for(lock, pause, [this] { return stopping && std::chrono::steady_clock::now() >= deadline; });
+            pause = std::min(pause * 2, std::chrono::milliseconds(5000));
+            if (stopping && std::chrono::steady_clock::now() >= deadline) break;
+        }
+        finished = true;
+        changed.notify_all();
+    }
+};
+
+PostgresStore::PostgresStore(std::string address) : address_(std::move(address)) {}
+
+PostgresStore::~PostgresStore() {
+    PQfinish(reading_);
+    if (!writer_) return;
+    std::unique_lock<std::mutex> lock(writer_->mutex);
+    writer_->stopping = true;
+    writer_->deadline = std::chrono::steady_clock::now() + std::chrono::seconds(flushSeconds_);
+    writer_->changed.notify_all();
+    // A writer held by a server that neither answers nor fails is let go, with what it holds.
+    writer_->changed.wait_until(lock, writer_->deadline + std::chrono::seconds(1), [this] { return writer_->finished; });
+    std::size_t left = writer_->queue.size();
+    if (left > 0)
+        std::fprintf(stderr, "loaderkit download: %zu records did not reach the PostgreSQL store before the end\n",
+                     left);
+}
+
+bool PostgresStore::Check(std::string* why) const {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(address_.c_str(), &error);
+    if (options == nullptr) *why = "not a PostgreSQL address: " + std::string(error != nullptr ? error : "out of memory");
+    while (!why->empty() && why->back() == '\n') why->pop_back();
+    PQfreemem(error);
+    PQconninfoFree(options);
+    return options != nullptr;
+}
+
+bool PostgresStore::Connect(std::string* why) {
+    if (!Check(why) || (reading_ = Open(address_, why)) == nullptr) return false;
+    if (MakeSchema(reading_, why)) return true;
+    PQfinish(reading_);
+    reading_ = nullptr;
+    return false;
+}
+
+bool PostgresStore::Queue(PendingRecord record, std::string* why) {
+    if (!writer_) {
+        writer_ = std::make_shared<Writer>();
+        writer_->address = address_;
+        writer_->token = Token();
+        // Detached: the writer's state lives as long as either side, and a writer stuck on a
+        // server that does not answer must not hold the worker's end.
+        std::thread([w = writer_] { w->Run(); }).detach();
+    }
+    std::lock_guard<std::mutex> lock(writer_->mutex);
+    if (writer_->queue.size() >= kQueueLimit) {
+        ++writer_->dropped;
+        why->clear();
+        if (!writer_->dropping)
+            *why = "this worker's queue for the PostgreSQL store is full (" + std::to_string(kQueueLimit) +
+                   " records): records are dropped until the store takes them again";
+        writer_->dropping = true;
+        return false;
+    }
+    record.values.insert(record.values.begin(), writer_->token + "-" + std::to_string(++writer_->count));
+    writer_->queue.push_back(std::move(record));
+    writer_->changed.notify_all();
+    return true;
+}
+
+bool PostgresStore::Run(const std::string& sql, const std::vector<std::string>& params,
+                        std::vector<std::vector<std::string>>* rows, std::uint64_t* changed, std::string* why) {
+    if (reading_ == nullptr) return *why = "the PostgreSQL store is not connected", false;
+    std::vector<const char*> values;
+    for (const std::string& p : params) values.push_back(p.c_str());
+    PGresult* r = Exec(reading_, sql, values, why);
+    if (r == nullptr) return false;
+    if (rows != nullptr) {
+        rows->clear();
+        for (int i = 0; i < PQntuples(r); ++i) {
+            rows->emplace_back();
+            for (int k = 0; k < PQnfields(r); ++k) rows->back().push_back(PQgetvalue(r, i, k));
+        }
+    }
+    if (changed != nullptr) *changed = std::strtoull(PQcmdTuples(r), nullptr, 10);
+    PQclear(r);
+    return true;
+}
