@@ -1,6 +1,7 @@
 # The kit as operators install it: loaderkit_<version>_amd64.deb, built by scripts/package.sh from
 # the kit preset. The program, its manual page, the nginx snippet, the systemd socket and service
-# of the download responder, its settings file and the operators' documentation.
+# of the download responder, the hourly timer and service of the funnel page, its settings file
+# and the operators' documentation.
 set(KIT_DEB ${CMAKE_SOURCE_DIR}/kit/debian)
 set(KIT_STAGE ${CMAKE_BINARY_DIR}/package)
 # Debian wants manual pages and changelogs compressed, without a time stamp in the gzip header.
@@ -20,6 +21,7 @@ install(FILES ${KIT_STAGE}/loaderkit.1.gz DESTINATION share/man/man1)
 install(FILES ${KIT_DEB}/copyright ${KIT_STAGE}/changelog.gz ${CMAKE_SOURCE_DIR}/docs/operators.md
         DESTINATION share/doc/loaderkit)
 install(FILES ${KIT_DEB}/loaderkit-download.socket ${KIT_DEB}/loaderkit-download.service
+        ${KIT_DEB}/loaderkit-funnel-page.service ${KIT_DEB}/loaderkit-funnel-page.timer
         DESTINATION /lib/systemd/system)
 install(FILES ${KIT_DEB}/download.conf DESTINATION /etc/loaderkit)
 install(FILES ${KIT_DEB}/loaderkit-download.nginx DESTINATION /etc/nginx/snippets RENAME loaderkit-download.conf)

@@ -1085,6 +1085,7 @@ class PackageTest(unittest.TestCase):
 
     FILES = {"./etc/loaderkit/download.conf", "./etc/nginx/snippets/loaderkit-download.conf",
              "./lib/systemd/system/loaderkit-download.service", "./lib/systemd/system/loaderkit-download.socket",
+             "./lib/systemd/system/loaderkit-funnel-page.service", "./lib/systemd/system/loaderkit-funnel-page.timer",
              "./usr/bin/loaderkit", "./usr/share/doc/loaderkit/changelog.gz", "./usr/share/doc/loaderkit/copyright",
              "./usr/share/doc/loaderkit/operators.md", "./usr/share/man/man1/loaderkit.1.gz"}
 
@@ -1133,18 +1134,21 @@ class PackageTest(unittest.TestCase):
         # The units as systemd reads them, pointed at the scratch root's program and settings.
         units = os.path.join(scratch.name, "units")
         os.makedirs(units)
-        for name in ("loaderkit-download.socket", "loaderkit-download.service"):
+        names = ("loaderkit-download.socket", "loaderkit-download.service", "loaderkit-funnel-page.service",
+                 "loaderkit-funnel-page.timer")
+        for name in names:
             with open(os.path.join(target, "lib/systemd/system", name)) as f:
                 text = f.read().replace("/usr/bin/", target + "/usr/bin/").replace("/etc/", target + "/etc/")
             with open(os.path.join(units, name), "w") as f:
                 f.write(text)
-        verify = subprocess.run(["systemd-analyze", "verify", "--man=no", "loaderkit-download.socket",
-                                 "loaderkit-download.service"], cwd=units, capture_output=True, text=True)
+        verify = subprocess.run(["systemd-analyze", "verify", "--man=no", *names], cwd=units, capture_output=True,
+                                text=True)
         self.assertEqual((verify.returncode, verify.stdout + verify.stderr), (0, ""))
-        # Confined as far as systemd allows for what it does: an exposure of at most 2.0 (OK).
-        security = subprocess.run(["systemd-analyze", "security", "--offline=yes", "--threshold=20", "--no-pager",
-                                   "loaderkit-download.service"], cwd=units, capture_output=True, text=True)
-        self.assertEqual(security.returncode, 0, security.stdout[-400:] + security.stderr)
+        # Confined as far as systemd allows for what they do: an exposure of at most 2.0 (OK).
+        for service in names[1:3]:
+            security = subprocess.run(["systemd-analyze", "security", "--offline=yes", "--threshold=20", "--no-pager",
+                                       service], cwd=units, capture_output=True, text=True)
+            self.assertEqual(security.returncode, 0, service + security.stdout[-400:] + security.stderr)
         subprocess.run(dpkg + ["-r", "loaderkit"], capture_output=True, check=True)
         self.assertFalse(os.path.exists(os.path.join(target, "usr/bin/loaderkit")))
         self.assertTrue(os.path.exists(os.path.join(target, "etc/loaderkit/download.conf")), "removal keeps settings")
@@ -1184,6 +1188,17 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(show(open(os.path.join(box.root, "srv/copy.exe"), "rb").read(), box.root)["version-tag"], "A17")
         # The confined service writes its store in its own state folder.
         self.assertRegex(box.run("loaderkit funnel --database /var/lib/loaderkit/funnel.sqlite"), r"\nA17 +1 ")
+        # The hourly page, started as its timer starts it, served behind the snippet's password.
+        box.run("systemctl enable --now loaderkit-funnel-page.timer && systemctl start loaderkit-funnel-page.service")
+        password = subprocess.run(["openssl", "passwd", "-apr1", "s3cret"], capture_output=True, text=True,
+                                  check=True).stdout.strip()
+        with open(os.path.join(box.root, "etc/nginx/loaderkit-funnel.htpasswd"), "w") as f:
+            f.write("operator:%s\n" % password)
+        box.run("sed -i '/^#location/,/^#}/s/^#//' /etc/nginx/snippets/loaderkit-download.conf && "
+                "systemctl reload nginx")
+        page = "http://127.0.0.1/loaderkit/funnel"
+        self.assertTrue(wait_for(lambda: box.run("curl -s -o /dev/null -w '%%{http_code}' %s" % page) == "401"))
+        self.assertIn("<td>A17</td><td>1</td>", box.run("curl -sf -u operator:s3cret " + page))
         main = box.run("systemctl show -p MainPID --value loaderkit-download.service")
         self.assertNotEqual(main, "0", "the socket started the responder")
         box.run("dpkg -i /srv/loaderkit.deb")  # an upgrade, as a reinstall is to the scripts
@@ -1193,6 +1208,8 @@ class PackageTest(unittest.TestCase):
         box.run("dpkg -P loaderkit")
         self.assertEqual(box.run("ls /etc/systemd/system/sockets.target.wants /etc/systemd/system/*.wants "
                                  "| grep loaderkit || true"), "", "the purge leaves nothing enabled")
+        self.assertEqual(box.run("ls /var/lib/loaderkit-page 2>&1 || true"),
+                         "ls: cannot access '/var/lib/loaderkit-page': No such file or directory")
         self.assertEqual(box.run("curl -s -o /dev/null -w '%{http_code}' 'http://127.0.0.1/download?tag=A19'"),
                          "502")
 
@@ -1201,7 +1218,7 @@ class Container:
     """A Debian 12 container booted with systemd (systemd-nspawn, its own network namespace),
     from a base kept in build/container/: debootstrap with systemd, dbus, nginx and curl."""
 
-    PACKAGES = "systemd,systemd-sysv,dbus,nginx-light,curl,libfcgi0ldbl,libsqlite3-0"
+    PACKAGES = "systemd,systemd-sysv,dbus,nginx-light,curl,libfcgi0ldbl,libsqlite3-0,libpq5"
     # Named after what it holds, so that a changed list makes a new base.
     BASE = os.path.join(os.path.dirname(SERVE), "..", "build", "container",
                         "base-%08x.tar" % (zlib.crc32(PACKAGES.encode())))
