@@ -28,11 +28,11 @@ find_library(FCGI_LIBRARY fcgi REQUIRED)
 target_include_directories(loaderkit PRIVATE ${FCGI_INCLUDE_DIR})
 # The store: the system's SQLite (libsqlite3-dev), or a PostgreSQL server through libpq (libpq-dev).
 find_package(SQLite3 REQUIRED)
+# libpq is loaded at run time, when a PostgreSQL store is used: its header only here.
 find_path(PQ_INCLUDE_DIR libpq-fe.h PATH_SUFFIXES postgresql REQUIRED)
-find_library(PQ_LIBRARY pq REQUIRED)
 find_package(Threads REQUIRED)
 target_include_directories(loaderkit PRIVATE ${PQ_INCLUDE_DIR})
-target_link_libraries(loaderkit PRIVATE loader_core ${FCGI_LIBRARY} SQLite::SQLite3 ${PQ_LIBRARY} Threads::Threads)
+target_link_libraries(loaderkit PRIVATE loader_core ${FCGI_LIBRARY} SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
 if(NOT LOADER_SANITIZE)
   # What Debian builds its own programs with: a fortified C library, stack protection, a
   # position-independent program and read-only relocations.

@@ -37,6 +37,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The loader project <loaderkit@halvorn.examp
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libpq is opened at run time (a PostgreSQL store), which dpkg-shlibdeps cannot see.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpq5")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "nginx")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "osslsigncode")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "stamp, scramble and serve the casino client loader")

@@ -11,12 +11,52 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <dlfcn.h>
 #include <mutex>
 #include <sys/random.h>
 #include <thread>
 
 namespace {
-constexpr std::size_t kBatch = 500;        // records per transaction
+// libpq is loaded when a PostgreSQL store is first used, not with the program: its libraries
+// (TLS, Kerberos, LDAP) would otherwise cost every run of loaderkit a few milliseconds, and the
+// CGI endpoint runs it once per download.
+#define LIBPQ_FUNCTIONS(X)                                                                                   \
+    X(PQclear) X(PQcmdTuples) X(PQconnectdbParams) X(PQconninfoFree) X(PQconninfoParse) X(PQerrorMessage)   \
+    X(PQexec) X(PQexecParams) X(PQfinish) X(PQfreemem) X(PQgetisnull) X(PQgetvalue) X(PQnfields)            \
+    X(PQntuples) X(PQresultStatus) X(PQsetNoticeProcessor) X(PQstatus)
+
+struct Libpq {
+#define LIBPQ_POINTER(name) decltype(&::name) name = nullptr;
+    LIBPQ_FUNCTIONS(LIBPQ_POINTER)
+#undef LIBPQ_POINTER
+};
+
+const Libpq* pq = nullptr;
+
+// The system's libpq, once; false with *why where it is not installed.
+bool LoadLibpq(std::string* why) {
+    static std::once_flag once;
+    static Libpq loaded;
+    static std::string failure;
+    std::call_once(once, [] {
+        void* library = dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            failure = std::string("a PostgreSQL store needs libpq (Debian's libpq5): ") + dlerror();
+            return;
+        }
+#define LIBPQ_LOAD(name)                                                                                     \
+    if ((loaded.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name))) == nullptr)              \
+        failure = "this libpq lacks " #name;
+        LIBPQ_FUNCTIONS(LIBPQ_LOAD)
+#undef LIBPQ_LOAD
+        if (failure.empty()) pq = &loaded;
+    });
+    if (pq == nullptr) *why = failure;
+    return pq != nullptr;
+}
+
+constexpr std::size_t kBatch = 500;  // records per transaction
+constexpr std::chrono::milliseconds kLinger(50);
 constexpr int kSchemaVersion = 1;
 constexpr long long kSchemaLock = 7429001;  // the advisory lock that serializes creating the schema
 
@@ -34,7 +74,7 @@ const char kReportColumns[] =
     " download_ms, http, error, attempts) VALUES ";
 
 std::string Message(pg_conn* db) {
-    std::string text = db != nullptr ? PQerrorMessage(db) : "out of memory";
+    std::string text = db != nullptr ? pq->PQerrorMessage(db) : "out of memory";
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     // One line: libpq's messages run over several, indented.
     std::string line;
@@ -52,35 +92,35 @@ pg_conn* Open(const std::string& address, std::string* why) {
     const char* const keys[] = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
                                 "application_name", "dbname", nullptr};
     const char* const values[] = {"5", "30", "10", "3", "loaderkit", address.c_str(), nullptr};
-    pg_conn* db = PQconnectdbParams(keys, values, 1);
-    if (db != nullptr && PQstatus(db) == CONNECTION_OK) {
+    pg_conn* db = pq->PQconnectdbParams(keys, values, 1);
+    if (db != nullptr && pq->PQstatus(db) == CONNECTION_OK) {
         // The server's notices ("already exists, skipping") are not the operator's business; its
         // errors come back as results and are logged from there.
-        PQsetNoticeProcessor(db, [](void*, const char*) {}, nullptr);
+        pq->PQsetNoticeProcessor(db, [](void*, const char*) {}, nullptr);
         return db;
     }
     *why = "cannot connect to the PostgreSQL store: " + Message(db);
-    PQfinish(db);
+    pq->PQfinish(db);
     return nullptr;
 }
 
 // One statement; its result, or null with *why.
 PGresult* Exec(pg_conn* db, const std::string& sql, const std::vector<const char*>& params, std::string* why) {
-    PGresult* r = PQexecParams(db, sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(), nullptr,
+    PGresult* r = pq->PQexecParams(db, sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(), nullptr,
                                nullptr, 0);
-    ExecStatusType status = PQresultStatus(r);
+    ExecStatusType status = pq->PQresultStatus(r);
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return r;
     *why = "the PostgreSQL store: " + Message(db);
-    PQclear(r);
+    pq->PQclear(r);
     return nullptr;
 }
 
 // Statements without parameters, one or several.
 bool Do(pg_conn* db, const std::string& sql, std::string* why) {
-    PGresult* r = PQexec(db, sql.c_str());
-    bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+    PGresult* r = pq->PQexec(db, sql.c_str());
+    bool ok = pq->PQresultStatus(r) == PGRES_COMMAND_OK || pq->PQresultStatus(r) == PGRES_TUPLES_OK;
     if (!ok) *why = "the PostgreSQL store: " + Message(db);
-    PQclear(r);
+    pq->PQclear(r);
     return ok;
 }
 
@@ -92,15 +132,15 @@ bool MakeSchema(pg_conn* db, std::string* why) {
     bool ok = Do(db, "SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")", why) &&
               Do(db, "CREATE TABLE IF NOT EXISTS loaderkit_schema (version integer NOT NULL)", why) &&
               (version = Exec(db, "SELECT max(version) FROM loaderkit_schema", {}, why)) != nullptr;
-    if (ok && PQgetisnull(version, 0, 0)) {
+    if (ok && pq->PQgetisnull(version, 0, 0)) {
         ok = Do(db, kSchema, why) &&
              Do(db, "INSERT INTO loaderkit_schema VALUES (" + std::to_string(kSchemaVersion) + ")", why);
-    } else if (ok && std::atoi(PQgetvalue(version, 0, 0)) > kSchemaVersion) {
-        *why = std::string("the PostgreSQL store's schema version ") + PQgetvalue(version, 0, 0) +
+    } else if (ok && std::atoi(pq->PQgetvalue(version, 0, 0)) > kSchemaVersion) {
+        *why = std::string("the PostgreSQL store's schema version ") + pq->PQgetvalue(version, 0, 0) +
                " is newer than this loaderkit's";
         ok = false;
     }
-    PQclear(version);
+    pq->PQclear(version);
     if (ok) return Do(db, "COMMIT", why);
     std::string ignored;
     Do(db, "ROLLBACK", &ignored);
@@ -138,7 +178,9 @@ struct PostgresStore::Writer {
     std::uint64_t dropped = 0;
     pg_conn* db = nullptr;
 
-    ~Writer() { PQfinish(db); }
+    ~Writer() {
+        if (db != nullptr) pq->PQfinish(db);
+    }
 
     // A batch in one transaction: each table's rows in one statement.
     bool Send(const std::vector<PendingRecord>& batch, std::string* why) {
@@ -158,7 +200,7 @@ struct PostgresStore::Writer {
             if (!params.empty()) {
                 PGresult* result = Exec(db, sql + " ON CONFLICT (rid) DO NOTHING", params, why);
                 ok = result != nullptr;
-                PQclear(result);
+                pq->PQclear(result);
             }
         }
         ok = ok && Do(db, "COMMIT", why);
@@ -172,6 +214,9 @@ struct PostgresStore::Writer {
         for (;;) {
             changed.wait(lock, [this] { return stopping || !queue.empty(); });
             if (queue.empty()) break;
+            // A moment for more to come: under load a transaction carries many records, not one,
+            // and the server (often on the same cores) does a fraction of the work.
+            changed.wait_for(lock, kLinger, [this] { return stopping || queue.size() >= kBatch; });
             std::vector<PendingRecord> batch(queue.begin(),
                                              queue.begin() + static_cast<long>(std::min(queue.size(), kBatch)));
             lock.unlock();
@@ -180,7 +225,7 @@ struct PostgresStore::Writer {
             if (db != nullptr && !schema) schema = MakeSchema(db, &why);
             bool sent = db != nullptr && schema && Send(batch, &why);
             if (!sent && db != nullptr) {
-                PQfinish(db);  // the next attempt starts on a new connection
+                pq->PQfinish(db);  // the next attempt starts on a new connection
                 db = nullptr;
             }
             lock.lock();
@@ -214,7 +259,7 @@ struct PostgresStore::Writer {
 PostgresStore::PostgresStore(std::string address) : address_(std::move(address)) {}
 
 PostgresStore::~PostgresStore() {
-    PQfinish(reading_);
+    if (reading_ != nullptr) pq->PQfinish(reading_);
     if (!writer_) return;
     std::unique_lock<std::mutex> lock(writer_->mutex);
     writer_->stopping = true;
@@ -229,19 +274,20 @@ PostgresStore::~PostgresStore() {
 }
 
 bool PostgresStore::Check(std::string* why) const {
+    if (!LoadLibpq(why)) return false;
     char* error = nullptr;
-    PQconninfoOption* options = PQconninfoParse(address_.c_str(), &error);
+    PQconninfoOption* options = pq->PQconninfoParse(address_.c_str(), &error);
     if (options == nullptr) *why = "not a PostgreSQL address: " + std::string(error != nullptr ? error : "out of memory");
     while (!why->empty() && why->back() == '\n') why->pop_back();
-    PQfreemem(error);
-    PQconninfoFree(options);
+    pq->PQfreemem(error);
+    pq->PQconninfoFree(options);
     return options != nullptr;
 }
 
 bool PostgresStore::Connect(std::string* why) {
     if (!Check(why) || (reading_ = Open(address_, why)) == nullptr) return false;
     if (MakeSchema(reading_, why)) return true;
-    PQfinish(reading_);
+    pq->PQfinish(reading_);
     reading_ = nullptr;
     return false;
 }
@@ -280,12 +326,12 @@ bool PostgresStore::Run(const std::string& sql, const std::vector<std::string>& 
     if (r == nullptr) return false;
     if (rows != nullptr) {
         rows->clear();
-        for (int i = 0; i < PQntuples(r); ++i) {
+        for (int i = 0; i < pq->PQntuples(r); ++i) {
             rows->emplace_back();
-            for (int k = 0; k < PQnfields(r); ++k) rows->back().push_back(PQgetvalue(r, i, k));
+            for (int k = 0; k < pq->PQnfields(r); ++k) rows->back().push_back(pq->PQgetvalue(r, i, k));
         }
     }
-    if (changed != nullptr) *changed = std::strtoull(PQcmdTuples(r), nullptr, 10);
-    PQclear(r);
+    if (changed != nullptr) *changed = std::strtoull(pq->PQcmdTuples(r), nullptr, 10);
+    pq->PQclear(r);
     return true;
 }

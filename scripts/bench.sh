@@ -8,7 +8,8 @@
 #   stamps:   signed copies of the i686 loader.exe stamped per second by the optimised
 #             loaderkit, one process per stamp through a pipe, as a web server's handler runs it.
 #   endpoint: stamped downloads per second through nginx and the resident FastCGI responder (with
-#             its store and without), loaders' reports per second (every one checked stored), and
+#             no store, with SQLite and with PostgreSQL, a throwaway cluster of Debian's packages),
+#             loaders' reports per second into each store (every one checked stored), and
 #             through nginx and the CGI program under fcgiwrap (scripts/serve.sh, 4 workers each),
 #             8 clients at once, beside plain downloads of the same unstamped file through the
 #             same nginx in the same run.
@@ -85,10 +86,21 @@ if [[ "$wanted" == *" endpoint "* ]]; then
     echo $!
   }
   store=$work/funnel.sqlite
+  # A throwaway PostgreSQL cluster of Debian's packages on a Unix socket, with its defaults
+  # (fsync on), run as nobody where this runs as root: the server refuses root.
+  pg_bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
+  pg_dir=$(mktemp -d)
+  as_pg=()
+  if [ "$(id -u)" -eq 0 ]; then chown nobody:nogroup "$pg_dir"; as_pg=(setpriv --reuid=nobody --regid=nogroup --clear-groups); fi
+  "${as_pg[@]}" "$pg_bin/initdb" -D "$pg_dir/data" -U loaderkit --auth=trust -E UTF8 >/dev/null
+  "${as_pg[@]}" "$pg_bin/pg_ctl" -D "$pg_dir/data" -l "$pg_dir/log" -w -o "-k $pg_dir -c listen_addresses=''" start >/dev/null
+  pg_store="postgresql://loaderkit@/postgres?host=$pg_dir"
+  pg_port=$(free_port)
   bare_pid=$(serve fastcgi "$bare_port" none bare)
   serve_pid=$(serve fastcgi "$port" "$store" fastcgi) cgi_pid=$(serve cgi "$cgi_port" none cgi)
-  trap 'kill -TERM "$serve_pid" "$cgi_pid" "$bare_pid" 2>/dev/null; wait "$serve_pid" "$cgi_pid" "$bare_pid" 2>/dev/null; rm -rf "$work"; tests/support/xvfb.sh stop "$xvfb_pid"' EXIT
-  for log in "$work/serve-fastcgi.log" "$work/serve-cgi.log" "$work/serve-bare.log"; do
+  pg_pid=$(serve fastcgi "$pg_port" "$pg_store" postgresql)
+  trap 'kill -TERM "$serve_pid" "$cgi_pid" "$bare_pid" "$pg_pid" 2>/dev/null; wait "$serve_pid" "$cgi_pid" "$bare_pid" "$pg_pid" 2>/dev/null; "${as_pg[@]}" "$pg_bin/pg_ctl" -D "$pg_dir/data" -m fast stop >/dev/null; rm -rf "$work" "$pg_dir"; tests/support/xvfb.sh stop "$xvfb_pid"' EXIT
+  for log in "$work/serve-fastcgi.log" "$work/serve-cgi.log" "$work/serve-bare.log" "$work/serve-postgresql.log"; do
     for _ in $(seq 1 100); do grep -q "^serve: http" "$log" 2>/dev/null && break; sleep 0.1; done
   done
   rate() {  # requests per second of ab, after a check that every answer was a 200
@@ -106,11 +118,21 @@ if [[ "$wanted" == *" endpoint "* ]]; then
   # Reports from 8 clients at once: every one stored.
   report="v=1&event=chosen&id=0123456789abcdef0123&tag=BENCH&lang=JAP&os=10.0.19045&wow64=1&build=paced"
   reports=$(rate "$requests" "http://127.0.0.1:$port/report?$report")
-  stored=$("$kit" funnel --database "$store" --json | python3 -c 'import json, sys; print(sum(g["chosen"] for g in json.load(sys.stdin)["groups"]))')
+  chosen() { "$kit" funnel --database "$1" --json | python3 -c 'import json, sys; print(sum(g["chosen"] for g in json.load(sys.stdin)["groups"]))'; }
+  stored=$(chosen "$store")
   [ "$stored" = "$requests" ] || { echo "bench: $requests reports sent, $stored stored" >&2; exit 1; }
+  # The same into PostgreSQL, whose workers write from their queues: every record there once
+  # they have caught up.
+  rate 200 "http://127.0.0.1:$pg_port/download?tag=V101" >/dev/null
+  pg_stamped=$(rate "$requests" "http://127.0.0.1:$pg_port/download?tag=V101")
+  pg_reports=$(rate "$requests" "http://127.0.0.1:$pg_port/report?$report")
+  for _ in $(seq 1 100); do [ "$(chosen "$pg_store")" = "$requests" ] && break; sleep 0.1; done
+  pg_stored=$(chosen "$pg_store")
+  [ "$pg_stored" = "$requests" ] || { echo "bench: $requests reports sent to PostgreSQL, $pg_stored stored" >&2; exit 1; }
   cgi=$(rate "$requests" "http://127.0.0.1:$cgi_port/download?tag=V101")
   static=$(rate "$requests" "http://127.0.0.1:$port/loader.exe")
   curl -sf -o "$work/copy.exe" "http://127.0.0.1:$port/download?tag=BENCH"
   osslsigncode verify -CAfile "$work/cert.pem" "$work/copy.exe" >/dev/null || { echo "bench: the served copy does not verify" >&2; exit 1; }
   python3 -c 'import sys; n, b, c, m, r = map(float, sys.argv[1:6]); print("endpoint: responder_per_s=%.0f (with the store) responder_without_store_per_s=%.0f cgi_per_s=%.0f static_per_s=%.0f responder/static=%.3f without_store/static=%.3f cgi/static=%.3f reports_per_s=%.0f reports_stored=%s of %s" % (n, b, c, m, n / m, b / m, c / m, r, sys.argv[6], sys.argv[7]))' "$stamped" "$bare" "$cgi" "$static" "$reports" "$stored" "$requests"
+  python3 -c 'import sys; s, p, b, r, q = map(float, sys.argv[1:6]); print("endpoint stores: downloads_per_s no_store=%.0f sqlite=%.0f postgresql=%.0f (postgresql/sqlite=%.3f) reports_per_s sqlite=%.0f postgresql=%.0f reports_stored_in_postgresql=%s of %s" % (b, s, p, p / s, r, q, sys.argv[6], sys.argv[7]))' "$stamped" "$pg_stamped" "$bare" "$reports" "$pg_reports" "$pg_stored" "$requests"
 fi
