@@ -8,13 +8,16 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <dlfcn.h>
 #include <mutex>
 #include <sys/random.h>
+#include <system_error>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 // libpq is loaded when a PostgreSQL store is first used, not with the program: its libraries
@@ -154,6 +157,12 @@ std::string Token() {
     while (got < sizeof bytes) {
         ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
         if (n > 0) got += static_cast<std::size_t>(n);
+        else if (errno != EINTR) break;
+    }
+    if (got < sizeof bytes) {  // no random source: the process and the moment, unique enough here
+        std::uint64_t mix = static_cast<std::uint64_t>(getpid()) << 40 ^
+                            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        for (unsigned char& b : bytes) b = static_cast<unsigned char>(mix), mix >>= 8;
     }
     static const char kHex[] = "0123456789abcdef";
     std::string token;
@@ -299,7 +308,13 @@ bool PostgresStore::Queue(PendingRecord record, std::string* why) {
         writer_->token = Token();
         // Detached: the writer's state lives as long as either side, and a writer stuck on a
         // server that does not answer must not hold the worker's end.
-        std::thread([w = writer_] { w->Run(); }).detach();
+        try {
+            std::thread([w = writer_] { w->Run(); }).detach();
+        } catch (const std::system_error& e) {
+            writer_.reset();  // tried again with the next record
+            *why = std::string("cannot start the PostgreSQL store's writer: ") + e.what();
+            return false;
+        }
     }
     std::lock_guard<std::mutex> lock(writer_->mutex);
     if (writer_->queue.size() >= kQueueLimit) {

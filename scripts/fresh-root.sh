@@ -72,6 +72,10 @@ else
   fi
   tar -cpf "$base.new" -C "$root" . && mv "$base.new" "$base"
 fi
+# It is /, which a Debian machine has at 0755: mktemp's 0700 (kept by the base's archive too)
+# would keep every other user from the system's files; a PostgreSQL server run as nobody could
+# not load its libraries.
+chmod 0755 "$root"
 cat > "$root/etc/apt/sources.list" <<EOF
 deb $debian bookworm main
 deb $debian bookworm-updates main

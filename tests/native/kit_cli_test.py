@@ -801,7 +801,9 @@ class ThrowawayPostgres:
         self.start()
 
     def pg(self, command):
-        subprocess.run(self.as_user + command, check=True, capture_output=True, timeout=60)
+        r = subprocess.run(self.as_user + command, capture_output=True, text=True, timeout=60)
+        if r.returncode != 0:
+            raise AssertionError("%s: exit %d: %s" % (command[0], r.returncode, (r.stdout + r.stderr)[-500:]))
 
     def ctl(self, *args):
         self.pg([os.path.join(self.bin, "pg_ctl"), "-D", self.dir + "/data", "-l", self.dir + "/log", "-w", *args])
