@@ -926,7 +926,23 @@ class PostgresTest(KitFixture):
         self.assertEqual(set(statuses), {200, 204}, "every download and report answered")
         self.assertGreater(outage[1] - outage[0], 50, "copies served while the server was down")
         self.assertTrue(wait_for(lambda: self.stored() == expected(1200), 30), (self.stored(), expected(1200)))
-        self.assertEqual(sum(g["served"] for g in self.funnel().values()), 1200)
+
+        # The server frozen (every process of it stopped): no answer waits for it either.
+        with open(os.path.join(self.db.dir, "data", "postmaster.pid")) as f:
+            postmaster = int(f.readline())
+        frozen = [postmaster] + [int(p) for p in subprocess.run(["pgrep", "-P", str(postmaster)], capture_output=True,
+                                                                 text=True).stdout.split()]
+        for pid in frozen:
+            os.kill(pid, signal.SIGSTOP)
+        try:
+            with concurrent.futures.ThreadPoolExecutor(8) as pool:
+                statuses = [s for r in pool.map(self.copy_and_reports, range(1200, 1500)) for s in r]
+        finally:
+            for pid in frozen:
+                os.kill(pid, signal.SIGCONT)
+        self.assertEqual(set(statuses), {200, 204})
+        self.assertTrue(wait_for(lambda: self.stored() == expected(1500), 30), (self.stored(), expected(1500)))
+        self.assertEqual(sum(g["served"] for g in self.funnel().values()), 1500)
 
         # A store of a later release is refused, not written over.
         self.db.sql("UPDATE loaderkit_schema SET version = 2")
