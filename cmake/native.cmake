@@ -63,4 +63,4 @@ target_include_directories(native_tests PRIVATE kit)
 target_link_libraries(native_tests PRIVATE loader_core GTest::gtest_main)
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
 
-add_test(NAME kit_cli COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/native/kit_cli_test.py $<TARGET_FILE:loaderkit>)
+add_test(NAME kit_cli COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/native/kit_cli_test.py $<TARGET_FILE:loaderkit> -v)

@@ -63,4 +63,9 @@ else
   step "i686 suites skipped: $why; the i686 build was built and checked"
   ran="the x86_64 build only (the i686 build did not run under Wine: $why)"
 fi
+# What could not run here says why: a suite that passes must not hide a test that never ran.
+skipped=$(grep -h -o -E "\(([A-Za-z_.]+)\) \.\.\. skipped .*" build/native/Testing/Temporary/LastTest.log \
+            build/win64/Testing/Temporary/LastTest.log build/win32/Testing/Temporary/LastTest.log 2>/dev/null \
+          | sed -E 's/^\(([^)]*)\) \.\.\. skipped /  \1: /' | sort -u || true)
+[ -z "$skipped" ] || printf 'skipped here:\n%s\n' "$skipped"
 step "all suites passed, Wine suites on $ran"

@@ -1285,18 +1285,38 @@ class Container:
         while time.monotonic() < deadline:
             if self.nspawn.poll() is not None:
                 return "systemd-nspawn ended: " + self.nspawn.stderr.read().decode(errors="replace")[-300:]
-            children = subprocess.run(["pgrep", "-P", str(self.nspawn.pid)], capture_output=True, text=True).stdout.split()
-            if children:
-                self.init = children[0]
-                state = subprocess.run(["nsenter", "-t", self.init, "-a", "systemctl", "is-system-running"],
+            self.init = self.container_init()
+            if self.init:
+                state = subprocess.run(self.enter() + ["systemctl", "is-system-running"],
                                        capture_output=True, text=True).stdout.strip()
                 if state in ("running", "degraded"):
                     return ""
             time.sleep(0.5)
         return "the container did not finish booting in 60 s"
 
+    def container_init(self):
+        """The container's first process: the descendant of systemd-nspawn that is PID 1 in its own
+        namespace (nspawn's own helper processes come first where the tree runs deeper)."""
+        pending = [str(self.nspawn.pid)]
+        while pending:
+            pid = pending.pop(0)
+            try:
+                with open("/proc/%s/status" % pid) as f:
+                    ns_pids = [line.split()[1:] for line in f if line.startswith("NSpid:")]
+            except OSError:
+                continue
+            if pid != str(self.nspawn.pid) and ns_pids and ns_pids[0][-1] == "1":
+                return pid
+            pending += subprocess.run(["pgrep", "-P", pid], capture_output=True, text=True).stdout.split()
+        return None
+
+    def enter(self):
+        """nsenter into the container, its root and folder included: entering its mount namespace
+        alone gives that namespace's first root, which is the host's where this runs chrooted."""
+        return ["nsenter", "-t", self.init, "-a", "-r", "-w"]
+
     def run(self, command):
-        r = subprocess.run(["nsenter", "-t", self.init, "-a", "sh", "-c", command], capture_output=True, text=True,
+        r = subprocess.run(self.enter() + ["sh", "-c", command], capture_output=True, text=True,
                            timeout=120)
         if r.returncode != 0:
             raise AssertionError("%s: exit %d: %s" % (command, r.returncode, r.stderr[-500:]))
