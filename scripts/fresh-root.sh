@@ -110,9 +110,17 @@ mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
 mount --bind "$archives" "$root/var/cache/apt/archives"
 # The package test's container base (a debootstrap of its own), kept like the root's base.
 mount --bind "$cache/container" "$root/project/build/container"
+# The root becomes the namespace's own / (pivot_root, not chroot), and the host's goes: a
+# chrooted process may not make user namespaces, which systemd's PrivateUsers= needs in the
+# package test's container, and a machine has no other root above its own.
+mkdir -p "$root/.host"
+cd "$root"
+pivot_root . .host
+umount -l /.host
+rmdir /.host
 set +e
 env -i HOME=/root TERM=dumb LANG=C.UTF-8 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  chroot "$root" /bin/bash -c 'cd /project && "$@"' fresh-root "$@" </dev/null
+  /bin/bash -c 'cd /project && "$@"' fresh-root "$@" </dev/null
 INNER
 )
 set +e

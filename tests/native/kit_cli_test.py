@@ -1202,7 +1202,9 @@ class PackageTest(unittest.TestCase):
             return box.run("curl -s -o /srv/copy.exe -w '%%{http_code}' 'http://127.0.0.1/download?tag=%s'" % tag)
         # nginx's reload returns before its new workers answer.
         self.assertTrue(wait_for(lambda: download("PROBE") != "404"), "nginx took the snippet")
-        self.assertEqual(download("A17"), "200")
+        self.assertEqual(download("A17"), "200", box.run("systemctl status --no-pager -l loaderkit-download.service; "
+                                                         "journalctl -b --no-pager -u loaderkit-download | tail -20"
+                                                         " || true"))
         self.assertEqual(show(open(os.path.join(box.root, "srv/copy.exe"), "rb").read(), box.root)["version-tag"], "A17")
         # The confined service writes its store in its own state folder.
         self.assertRegex(box.run("loaderkit funnel --database /var/lib/loaderkit/funnel.sqlite"), r"\nA17 +1 ")
