@@ -100,8 +100,8 @@ mkdir -p "$archives/partial" "$cache/container" "$root/project/build/container"
 inner=$(cat <<'INNER'
 set -e
 root=$1 archives=$2 cache=$3; shift 3
-# The root a mount of its own, as / is on a machine: systemd-nspawn (the package test's
-# container) makes / a slave mount first, which fails where / is a mere folder.
+# The root a mount of its own, as / is on a machine: pivot_root below takes only a mount, and
+# systemd-nspawn (the package test's container) makes / a slave mount first.
 mount --bind "$root" "$root"
 mount -t proc proc "$root/proc"
 mount --rbind /sys "$root/sys"

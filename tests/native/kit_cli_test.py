@@ -388,6 +388,17 @@ def wait_for(condition, seconds=10):
     return condition()
 
 
+def http_get(port, target, method="GET"):
+    """One request to 127.0.0.1:port: (status, headers, body)."""
+    c = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+    try:
+        c.request(method, target)
+        r = c.getresponse()
+        return r.status, dict(r.getheaders()), r.read()
+    finally:
+        c.close()
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -500,13 +511,7 @@ class EndpointTest(KitFixture):
         super().tearDown()
 
     def get(self, target, method="GET"):
-        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
-        try:
-            c.request(method, target)
-            r = c.getresponse()
-            return r.status, dict(r.getheaders()), r.read()
-        finally:
-            c.close()
+        return http_get(self.port, target, method)
 
     def test_downloads_carry_their_tags_and_fresh_ids_and_bad_requests_get_no_program(self):
         signed = open(self.signed_program, "rb").read()
@@ -848,13 +853,8 @@ class PostgresTest(KitFixture):
             self.servers.append(server)
 
     def get(self, i, target):
-        c = http.client.HTTPConnection("127.0.0.1", self.ports[i % 3], timeout=30)
-        try:
-            c.request("GET", target)
-            r = c.getresponse()
-            return r.status, r.getheader("X-Download-Id"), r.read()
-        finally:
-            c.close()
+        status, headers, body = http_get(self.ports[i % 3], target)
+        return status, headers.get("X-Download-Id"), body
 
     def copy_and_reports(self, i):
         """Copy i, from endpoint i mod 3, and its loader's reports: every third copy is chosen and
