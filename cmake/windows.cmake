@@ -118,8 +118,47 @@ function(add_loader name library company)
   endif()
 endfunction()
 add_loader(loader loader_win "${LOADER_COMPANY_NAME}" ${LOADER_RESILIENT_DOWNLOAD})
-
 enable_testing()
+
+# The optional builds, as an operator makes them, built and checked on every machine, whether or
+# not Wine can run them here: each is what some player runs.
+# A loader branded as an operator would: the publisher check built in for a test publisher, and
+# an HTTPS first configuration URL; and the end-to-end tests of both.
+set(TEST_PUBLISHER "Halvorn Test Publisher")
+string(REPLACE "http://" "https://" BRANDED_PRIMARY "${LOADER_PRIMARY_CONFIG_URL}")
+add_loader_win(loader_win_branded ${CMAKE_BINARY_DIR}/generated/branded_config.cpp "${BRANDED_PRIMARY}"
+               "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${TEST_PUBLISHER}")
+# Its file properties name the operator's company, as LOADER_COMPANY_NAME would set them.
+set(TEST_COMPANY "Nordlys Gaming Ltd")
+add_loader(loader_branded loader_win_branded "${TEST_COMPANY}")
+add_test(NAME loader_branded_exe_check
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_branded> ${CMAKE_OBJDUMP}
+          "${TEST_PUBLISHER}" "${TEST_COMPANY}")
+
+# A loader with the resilient download, as an operator builds it, for the end-to-end tests of the
+# option: the same objects as the loader but for the transfer, the resilient one (the linker
+# then takes none of the library's, whose transfer defines the same two functions). Its stall
+# time-out is 3 s instead of 30 s, so that a stall is noticed in seconds.
+add_library(resilient_worker OBJECT src/net/resilient_transfer.cpp)
+target_compile_definitions(resilient_worker PRIVATE LOADER_RECEIVE_TIMEOUT_MS=3000)
+target_compile_options(resilient_worker PRIVATE ${SIZE_FLAGS} -Wall -Wextra)
+target_link_libraries(resilient_worker PRIVATE loader_core)
+add_loader(loader_resilient loader_win "${LOADER_COMPANY_NAME}" ON)
+target_sources(loader_resilient PRIVATE $<TARGET_OBJECTS:resilient_worker>)
+add_test(NAME loader_resilient_exe_check
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_resilient>
+          ${CMAKE_OBJDUMP} "" "${LOADER_COMPANY_NAME}" resilient)
+
+# A loader with reports, as an operator builds it with LOADER_REPORT_URL: its reports go to a
+# host that the tests' site answers as the proxy.
+set(TEST_REPORT_URL "http://report.halvorn.example/report")
+add_loader_win(loader_win_report ${CMAKE_BINARY_DIR}/generated/report_config.cpp "${LOADER_PRIMARY_CONFIG_URL}"
+               "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "" "${TEST_REPORT_URL}")
+add_loader(loader_report loader_win_report "${LOADER_COMPANY_NAME}")
+add_test(NAME loader_report_exe_check
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_report>
+          ${CMAKE_OBJDUMP} "" "${LOADER_COMPANY_NAME}" report)
+
 add_test(NAME loader_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader> ${CMAKE_OBJDUMP}
           "${LOADER_INSTALLER_PUBLISHER}" "${LOADER_COMPANY_NAME}"

@@ -121,12 +121,14 @@ unsigned __stdcall RunReader(void* argument) {
 // more: a slow line that still delivers shows progress well within the time-out, and a fast one
 // is read in large pieces (asking only for what has arrived would mean reads of a few KB, each
 // a round of calls). A line that slows sharply in the middle of a large read is a stall, resumed.
+// MulDiv keeps the product's 64 bits without the 64-bit division that the compiler would take
+// from its runtime; it answers -1 where the quotient passes 2^31, which is more than a read.
 DWORD NextReadSize(DWORD available, DWORD bytes, DWORD elapsedMs) {
     if (available == 0) return kReadSize;  // the end, which a read confirms
-    unsigned long long paced =
-        elapsedMs == 0 ? 0 : static_cast<unsigned long long>(bytes) * (kReceiveTimeoutMs / 4) / elapsedMs;
-    unsigned long long ask = paced > available ? paced : available;
-    return ask < kReadSize ? static_cast<DWORD>(ask) : kReadSize;
+    int paced = elapsedMs == 0 ? 0 : MulDiv(static_cast<int>(bytes), kReceiveTimeoutMs / 4, static_cast<int>(elapsedMs));
+    DWORD ask = paced < 0 ? kReadSize : static_cast<DWORD>(paced);
+    if (ask < available) ask = available;
+    return ask < kReadSize ? ask : kReadSize;
 }
 
 // The body of an accepted answer into the file, read by read, on the reader's thread.

@@ -22,7 +22,7 @@ OLD_KERNEL32 = set("""WaitForMultipleObjects CloseHandle ReadFile FindResourceEx
 GetCommandLineA GetCommandLineW GetCurrentDirectoryW GetCurrentProcess GetCurrentProcessId
 GetFileInformationByHandle GetLastError GetModuleFileNameW GetModuleHandleA GetProcAddress
 GetSystemDefaultLangID GetSystemDirectoryA GetSystemDirectoryW GetTickCount GetVersion GetWindowsDirectoryA
-LoadLibraryExW MoveFileExA MoveFileW Sleep WaitForSingleObject WriteFile lstrcmpiW lstrcpynW lstrlenW""".split())
+LoadLibraryExW MoveFileExA MulDiv MoveFileW Sleep WaitForSingleObject WriteFile lstrcmpiW lstrcpynW lstrlenW""".split())
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 # The chooser's languages, as the string tables name them.
 PLAYER_LANGIDS = (0x0404, 0x0407, 0x0409, 0x0C0A, 0x040C, 0x0410, 0x0411, 0x0412, 0x0413, 0x0416, 0x041D,
