@@ -20,10 +20,13 @@ cmake --preset fuzz -DFUZZ_SECONDS="${FUZZ_SECONDS:-8}" >/dev/null
 cmake --build --preset fuzz
 ctest --preset fuzz
 
-step "win32: the shipping i686 loader.exe"
+step "win32: the shipping i686 loader.exe and its optional builds, checked on every machine"
 cmake --preset win32 -DLOADER_WIN_TESTS=OFF >/dev/null
 cmake --build --preset win32
 ctest --preset win32
+for exe in loader loader_branded loader_resilient loader_report; do
+  printf '%-22s %6s bytes\n' "$exe.exe" "$(stat -c %s "build/win32/$exe.exe")"
+done
 
 read -r display xvfb_pid < <(tests/support/xvfb.sh start)
 export DISPLAY=$display
