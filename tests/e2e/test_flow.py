@@ -12,7 +12,7 @@ import unittest
 from scripted_site import ScriptedSite
 from harness import (CHOOSER, CHOSEN_TEXTS, FAKE_INSTALLER, IDCANCEL, IDOK, LOADER, LOADERKIT, METER, NOTICE, PLANTED_OVERRIDES, WINDOW,
                      WINE_RUN, LoaderTest, make_test_ca, make_tls_certificate, plant_dlls,
-                     sign_with_throwaway_certificate, tracking_key_path, trust_in_prefix, wait_until,
+                     sign_with_throwaway_certificate, slow_flow, tracking_key_path, trust_in_prefix, wait_until,
                      windows_path, wine_env)
 
 UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Casino"
@@ -113,6 +113,7 @@ class FlowTest(OldInstallationTest):
         self.assertTrue(paths[1].startswith("/dl/p_Tavmok_") and paths[1].endswith("ENG.ENG"), paths)
         self.assertTrue(paths[2].endswith("ENG.exe"), paths)
 
+    @slow_flow
     def test_the_window_stays_until_a_slow_installer_is_ready_for_input(self):
         # The installer takes seconds before it shows anything: until then the status stays, the
         # old folder stays, and a second copy started meanwhile defers to this one and ends.
@@ -219,6 +220,7 @@ class FlowTest(OldInstallationTest):
         self.assertEqual(self.finish(proc), 0)
         self.assertTrue(os.path.exists(self.old + ".old"))
 
+    @slow_flow
     def test_the_resilient_download_resumes_cut_transfers_and_gives_up_within_a_bound(self):
         # A loader built with LOADER_RESILIENT_DOWNLOAD (its receive time-out shortened to 3 s).
         # Each transfer is cut or halted mid-body by the site and arrives byte for byte, and the
