@@ -66,12 +66,15 @@ set(TEST_PUBLISHER "Halvorn Test Publisher")
 string(REPLACE "http://" "https://" BRANDED_PRIMARY "${LOADER_PRIMARY_CONFIG_URL}")
 add_loader_win(loader_win_branded ${CMAKE_BINARY_DIR}/generated/branded_config.cpp "${BRANDED_PRIMARY}"
                "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${TEST_PUBLISHER}")
-# Its file properties name the operator's company, as LOADER_COMPANY_NAME would set them.
+# Its file properties name the operator's company and product, as LOADER_COMPANY_NAME and
+# LOADER_DISPLAY_NAME would set them.
 set(TEST_COMPANY "Nordlys Gaming Ltd")
+set(LOADER_DISPLAY_NAME "Nordlys Casino")
 add_loader(loader_branded loader_win_branded "${TEST_COMPANY}")
+unset(LOADER_DISPLAY_NAME)
 add_test(NAME loader_branded_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_branded> ${CMAKE_OBJDUMP}
-          "${TEST_PUBLISHER}" "${TEST_COMPANY}")
+          "${TEST_PUBLISHER}" "${TEST_COMPANY}" "" "Nordlys Casino")
 
 # A loader with the resilient download, as an operator builds it, for the end-to-end tests of the
 # option: the same objects as the loader but for the transfer, the resilient one (the linker

@@ -62,7 +62,11 @@ kit=$(realpath "$kit") program=$(realpath "$program") site=$(realpath "$site")
 [ -z "$image" ] || image=$(realpath "$image")
 
 conf=$root/build/serve/$port
-rm -rf "$conf"
+# What an earlier run generated goes; the default store is the endpoint's, and stays with its
+# rows (and its write-ahead log) from one run to the next.
+mkdir -p "$conf"
+find "$conf" -mindepth 1 -maxdepth 1 ! -name 'funnel.sqlite' ! -name 'funnel.sqlite-wal' ! -name 'funnel.sqlite-shm' \
+  -exec rm -rf {} +
 mkdir -p "$conf/temp"
 case "$database" in
   none) database="" ;;
