@@ -10,6 +10,7 @@ import re
 import shutil
 import signal
 import socket
+import stat
 import struct
 import subprocess
 import sys
@@ -275,6 +276,26 @@ class KitTest(KitFixture):
                 r = kit(*args, stdout=full)
                 self.assertEqual(r.returncode, 1, args)
                 self.assertIn(b"cannot write", r.stderr, args)
+        # An output named by a FIFO, a device or a link is refused, and the name keeps what it was:
+        # the rename into place would take it.
+        nodes = [self.fifo(), self.path("link.exe")]
+        os.symlink(self.program, nodes[1])
+        try:
+            os.mknod(self.path("full"), 0o600 | stat.S_IFCHR, os.makedev(1, 7))
+            nodes.append(self.path("full"))
+        except PermissionError:
+            pass  # devices are made by root only
+        for node in nodes:
+            before = os.lstat(node)
+            for args in (["stamp", "--in", self.program, "--tag", "V"], ["scramble", "--text", "abc"],
+                         ["funnel", "--database", self.path("store.sqlite"), "--html"]):
+                r = kit(*args, *([] if args[0] == "funnel" else ["--out"]), node)
+                self.assertEqual(r.returncode, 1, (node, args))
+                self.assertIn(b"is not a regular file", r.stderr, (node, args))
+                after = os.lstat(node)
+                self.assertEqual((after.st_mode, after.st_ino, after.st_rdev), (before.st_mode, before.st_ino,
+                                 before.st_rdev), (node, args))
+        self.assertEqual([n for n in os.listdir(self.dir) if "loaderkit-" in n], [])
         # A reader that went away: the documented exit 1, not death by SIGPIPE (141).
         reader, writer = os.pipe()
         os.close(reader)
@@ -491,12 +512,15 @@ class EndpointTest(KitFixture):
             with open(self.path("site/" + name), "wb") as f:
                 f.write(b"the site's own " + name.encode())
         self.port = free_port()
+        self.serve()
+        self.conf = os.path.join(os.path.dirname(SERVE), "..", "build", "serve", str(self.port))
+
+    def serve(self):
         self.server = subprocess.Popen(
             ["bash", SERVE, "--site", self.path("site"), "--program", self.signed_program, "--port", str(self.port),
              "--name", "Nordlys Café", "--address", "www.nordlys.example", "--file-name", "nordlys-setup"],
             env=dict(os.environ, LOADERKIT=KIT), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.assertIn(b"serve: http://127.0.0.1:%d/" % self.port, self.server.stdout.readline())
-        self.conf = os.path.join(os.path.dirname(SERVE), "..", "build", "serve", str(self.port))
 
     def tearDown(self):
         # SIGTERM, which serve.sh passes on to nginx and fcgiwrap; a SIGKILL would orphan them.
@@ -632,6 +656,16 @@ class EndpointTest(KitFixture):
         with self.assertRaises(ConnectionRefusedError):
             socket.create_connection(("127.0.0.1", self.port), timeout=2).close()
 
+        # Started again, it serves into the store it had: a restart loses no row.
+        def served():
+            out = kit("funnel", "--database", os.path.join(self.conf, "funnel.sqlite"), "--json").stdout
+            return sum(g["served"] for g in json.loads(out)["groups"])
+        before = served()
+        self.server.stdout.close()
+        self.serve()
+        self.assertEqual(self.get("/download?tag=V103")[0], 200)
+        self.assertEqual((before > 400, served()), (True, before + 1), "the copies served before, and one")
+
     def download_while(self, count, during):
         """count downloads from 8 clients at once while during(answered) runs beside them, where
         answered() counts the answers so far; each answer as (status, body, when it was asked)."""
@@ -718,11 +752,13 @@ class ResponderTest(KitFixture):
     process, beside another on the same path, under a hostile FastCGI peer, with the signal
     dispositions it inherits, with the worker count it is given."""
 
-    def responder(self, sock, *options, wrap=(), preexec=None):
+    def responder(self, sock, *options, wrap=(), preexec=None, relative=False):
+        """A responder on sock, given as it is or (relative) by its name in its folder."""
         env = dict(os.environ, LOADERKIT_PROGRAM=self.program, LOADERKIT_IMAGE=self.image)
-        p = subprocess.Popen([*wrap, KIT, "download", "--fastcgi", "--socket", sock, *options], env=env,
+        given = os.path.basename(sock) if relative else sock
+        p = subprocess.Popen([*wrap, KIT, "download", "--fastcgi", "--socket", given, *options], env=env,
                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=preexec,
-                             start_new_session=True)
+                             start_new_session=True, cwd=os.path.dirname(sock))
         self.addCleanup(lambda: (p.poll() is None and os.killpg(p.pid, signal.SIGKILL), p.wait(), p.stderr.close()))
         self.assertTrue(wait_for(lambda: os.path.exists(sock) and self.answers(sock)), "the responder listens")
         return p
@@ -742,14 +778,16 @@ class ResponderTest(KitFixture):
         with open(self.image, "wb") as f:  # an answer far larger than any socket buffer
             f.write(os.urandom(16 << 20))
         sock = self.path("a.sock")
-        first = self.responder(sock, "--workers", "1")
+        first = self.responder(sock, "--workers", "1", relative=True)
         self.assertEqual(len(self.children(first)), 1, "--workers 1 runs one worker")
 
-        # A second responder on the live path is refused and leaves the first one's socket.
-        second = subprocess.run([KIT, "download", "--fastcgi", "--socket", sock], capture_output=True, text=True,
-                                timeout=30, env=dict(os.environ, LOADERKIT_PROGRAM=self.program))
-        self.assertEqual(second.returncode, 1)
-        self.assertIn("another process listens on " + sock, second.stderr)
+        # A second responder on the live path, named as it is or relative to the folder it starts
+        # in, is refused and leaves the first one's socket.
+        for given in (sock, "a.sock", "./a.sock"):
+            second = subprocess.run([KIT, "download", "--fastcgi", "--socket", given], capture_output=True, text=True,
+                                    timeout=30, env=dict(os.environ, LOADERKIT_PROGRAM=self.program), cwd=self.dir)
+            self.assertEqual(second.returncode, 1, given)
+            self.assertIn("another process listens on ", second.stderr, given)
         # A peer's parameters name no file: the operator's image is in the answer, /etc/passwd not.
         out = self.answers(sock, LOADERKIT_IMAGE="/etc/passwd", LOADERKIT_PROGRAM="/etc/passwd")
         self.assertTrue(out, "the first responder still answers")
