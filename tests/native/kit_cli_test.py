@@ -15,6 +15,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import textwrap
 import time
 import unittest
 import unittest.mock
@@ -1429,6 +1430,79 @@ class DocumentsTest(unittest.TestCase):
                     if anchor not in anchors:
                         broken.append("%s: %s (no such heading)" % (name, target))
         self.assertEqual(broken, [])
+
+
+class GuideWalkTest(unittest.TestCase):
+    """docs/operators.md as an operator follows it: its sh blocks in order, in a copy of the
+    project without a build, as written but for the values its "Yours to change" names. The
+    Windows loader's builds are the Windows suites' (a stand-in program takes the loader's place);
+    serve.sh runs beside the blocks that follow it, as in a terminal of its own. A test of its
+    own (operators_guide), which kit_cli leaves out."""
+
+    def test_every_command_block_runs_as_written(self):
+        root = DocumentsTest.ROOT
+        with open(os.path.join(root, "docs", "operators.md"), encoding="utf-8") as f:
+            guide = f.read()
+        yours = re.search(r"(?s)\*\*Yours to change\*\*(.*?)\n\n", guide).group(1)
+        port = free_port()
+        for value in ("operator-cert.pem", "operator-key.pem", "setup.exe", "`8080`", "$DOWNLOAD_ID"):
+            self.assertIn(value, yours, "the guide names it as the reader's")
+        work = tempfile.TemporaryDirectory()
+        self.addCleanup(work.cleanup)
+        clone = os.path.join(work.name, "clone")
+        shutil.copytree(root, clone, symlinks=True,
+                        ignore=lambda folder, names: {"build", ".git", "demo-output"} if folder == root else set())
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "operator-key.pem",
+                        "-out", "operator-cert.pem", "-days", "2", "-subj", "/CN=Nordlys Gaming Ltd"], cwd=clone,
+                       check=True, capture_output=True)
+        with open(os.path.join(clone, "setup.exe"), "wb") as f:
+            f.write(make_pe())
+        env = dict(os.environ, DOWNLOAD_ID="20261210", LOADER_SETUP_DONE="1")
+        env.pop("LOADERKIT", None)
+        saved = os.path.join(work.name, "environment")
+        blocks = [textwrap.dedent(b).replace("8080", str(port))
+                  for b in re.findall(r"(?ms)^ *```sh\n(.*?)^ *```", guide)]
+        self.assertGreater(len(blocks), 8)
+        ran = []
+        for block in blocks:
+            if "--preset win32" in block:
+                os.makedirs(os.path.join(clone, "build", "win32"), exist_ok=True)
+                with open(os.path.join(clone, "build", "win32", "loader.exe"), "wb") as f:
+                    f.write(make_pe())
+                continue
+            if block.startswith("scripts/serve.sh"):
+                server = subprocess.Popen(["bash", "-c", block], cwd=clone, env=env, stdout=subprocess.PIPE,
+                                          stderr=subprocess.STDOUT, start_new_session=True)
+                self.addCleanup(lambda: (server.terminate(), server.wait(20), server.stdout.close()))
+                self.assertIn(b"serve: http://127.0.0.1:%d/" % port, server.stdout.readline(), block)
+                ran.append(block)
+                continue
+            # Each block in a shell of its own that starts with the environment the last one left.
+            r = subprocess.run(["bash", "-c", "set -euo pipefail\n%s\nenv -0 >%s" % (block, saved)], cwd=clone,
+                               env=env, capture_output=True, timeout=300)
+            self.assertEqual(r.returncode, 0, "%s\n%s" % (block, (r.stdout[-1500:] + r.stderr[-1500:]).decode(
+                errors="replace")))
+            with open(saved, "rb") as f:
+                env = dict(v.decode().split("=", 1) for v in f.read().split(b"\0") if b"=" in v)
+            ran.append(block)
+        # What the blocks say they leave: the copies, the site, the download, its record, the package.
+        shown = kit_show(os.path.join(clone, "nordlys-aff42.exe"), env)
+        self.assertIn("\ntag: V101_42\n", shown)
+        self.assertIn("signed: yes", shown)
+        self.assertRegex(kit_show(os.path.join(clone, "NordlysSetup.exe"), env), r"\ntag: V101_[0-9a-f]{20}\n")
+        self.assertTrue(os.path.isfile(os.path.join(clone, "site", "config.txt")))
+        self.assertTrue(glob.glob(os.path.join(clone, "build", "package", "loaderkit_*_amd64.deb")))
+        self.assertEqual(len(ran), len(blocks) - sum("--preset win32" in b for b in blocks))
+
+
+def kit_show(path, env):
+    return subprocess.run(["loaderkit", "stamp", "--show", path], env=env, capture_output=True, text=True,
+                          check=True).stdout
+
+
+def load_tests(loader, tests, pattern):
+    """kit_cli runs every class but the guide's walk, which is registered on its own."""
+    return unittest.TestSuite(s for s in tests if not any(isinstance(t, GuideWalkTest) for t in s))
 
 
 if __name__ == "__main__":
