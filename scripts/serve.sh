@@ -13,7 +13,7 @@ usage: scripts/serve.sh --site DIR --program SIGNED_EXE --port PORT
 Serves DIR's files at / and, at /download?tag=TAG, SIGNED_EXE stamped with TAG, a fresh download
 id and the names given here; at /report, the reports of loaders built with LOADER_REPORT_URL.
 Each copy served and each report is stored in the SQLite file PATH (default: build/serve/PORT/
-funnel.sqlite), or in the PostgreSQL server that a postgresql://... URI names (none: no store);
+funnel.sqlite, kept from one run to the next), or in the PostgreSQL server that a postgresql://... URI names (none: no store);
 read it with loaderkit funnel --database PATH. Stop it with
 Ctrl+C (SIGINT) or SIGTERM.
   SERVE_WORKERS        responder worker processes, or CGI processes kept ready (default 4)

@@ -1144,7 +1144,10 @@ class PackageTest(unittest.TestCase):
              "./lib/systemd/system/loaderkit-download.service", "./lib/systemd/system/loaderkit-download.socket",
              "./lib/systemd/system/loaderkit-funnel-page.service", "./lib/systemd/system/loaderkit-funnel-page.timer",
              "./usr/bin/loaderkit", "./usr/share/doc/loaderkit/changelog.gz", "./usr/share/doc/loaderkit/copyright",
-             "./usr/share/doc/loaderkit/operators.md", "./usr/share/man/man1/loaderkit.1.gz"}
+             "./usr/share/doc/loaderkit/operators.md", "./usr/share/man/man1/loaderkit.1.gz"} | {
+             "./usr/share/doc/loaderkit/" + name for name in ("loaderkit.md", "loader.md", "benchmarks.md",
+                                                             "images/funnel.png", "images/failed-arabic.png",
+                                                             "images/failed-hebrew.png")}
 
     @classmethod
     def setUpClass(cls):
@@ -1181,6 +1184,9 @@ class PackageTest(unittest.TestCase):
         open(os.path.join(target, "var/lib/dpkg/status"), "w").close()
         dpkg = ["dpkg", "--root=" + target, "--force-script-chrootless", "--force-depends", "--log=/dev/null"]
         subprocess.run(dpkg + ["-i", deb], capture_output=True, check=True)
+        # The documents as installed: every link and picture in them is in the package too.
+        docs = os.path.join(target, "usr/share/doc/loaderkit")
+        self.assertEqual(broken_links(docs, [n for n in os.listdir(docs) if n.endswith(".md")]), [])
         kit_help = subprocess.run([os.path.join(target, "usr/bin/loaderkit"), "download", "--help"],
                                   capture_output=True, text=True)
         self.assertEqual(kit_help.returncode, 0)
@@ -1412,24 +1418,29 @@ class DocumentsTest(unittest.TestCase):
             subfolders[:] = [d for d in subfolders if not d.startswith(".") and d not in ("build", "demo-output")]
             listed += [os.path.relpath(os.path.join(folder, n), self.ROOT) for n in names if n.endswith(".md")]
         self.assertIn("README.md", listed)
-        broken = []
-        for name in listed:
-            text = self.read(name)
-            text = re.sub(r"(?s)```.*?```", "", text)  # code blocks hold no links
-            for target in re.findall(r"!?\[[^\]]*\]\(([^)\s]+)\)", text):
-                if re.match(r"[a-z]+:", target) or target.startswith("#"):
-                    continue
-                path, _, anchor = target.partition("#")
-                full = os.path.normpath(os.path.join(self.ROOT, os.path.dirname(name), path))
-                if not os.path.exists(full):
-                    broken.append("%s: %s" % (name, target))
-                elif anchor and full.endswith(".md"):
-                    with open(full, encoding="utf-8") as f:
-                        anchors = {re.sub(r"[^a-z0-9 -]", "", h.strip().lower()).replace(" ", "-")
-                                   for h in re.findall(r"(?m)^#+ (.*)$", f.read())}
-                    if anchor not in anchors:
-                        broken.append("%s: %s (no such heading)" % (name, target))
-        self.assertEqual(broken, [])
+        self.assertEqual(broken_links(self.ROOT, listed), [])
+
+
+def broken_links(root, names):
+    """The relative links and pictures of the Markdown files names (under root) that lead nowhere."""
+    broken = []
+    for name in names:
+        with open(os.path.join(root, name), encoding="utf-8") as f:
+            text = re.sub(r"(?s)```.*?```", "", f.read())  # code blocks hold no links
+        for target in re.findall(r"!?\[[^\]]*\]\(([^)\s]+)\)", text):
+            if re.match(r"[a-z]+:", target) or target.startswith("#"):
+                continue
+            path, _, anchor = target.partition("#")
+            full = os.path.normpath(os.path.join(root, os.path.dirname(name), path))
+            if not os.path.exists(full):
+                broken.append("%s: %s" % (name, target))
+            elif anchor and full.endswith(".md"):
+                with open(full, encoding="utf-8") as f:
+                    anchors = {re.sub(r"[^a-z0-9 -]", "", h.strip().lower()).replace(" ", "-")
+                               for h in re.findall(r"(?m)^#+ (.*)$", f.read())}
+                if anchor not in anchors:
+                    broken.append("%s: %s (no such heading)" % (name, target))
+    return broken
 
 
 class GuideWalkTest(unittest.TestCase):
