@@ -64,3 +64,7 @@ target_link_libraries(native_tests PRIVATE loader_core GTest::gtest_main)
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
 
 add_test(NAME kit_cli COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/native/kit_cli_test.py $<TARGET_FILE:loaderkit> -v)
+# docs/operators.md walked as written, from a copy of the project: its own build of the kit and
+# package, apart from kit_cli so that the two run side by side.
+add_test(NAME operators_guide COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/native/kit_cli_test.py
+         $<TARGET_FILE:loaderkit> -v GuideWalkTest)

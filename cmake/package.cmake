@@ -18,8 +18,13 @@ add_custom_target(kit_package_files ALL DEPENDS ${KIT_STAGED})
 
 install(TARGETS loaderkit RUNTIME DESTINATION bin)
 install(FILES ${KIT_STAGE}/loaderkit.1.gz DESTINATION share/man/man1)
+# The operators' guide with what it links to: the reference, the loader's guide, the figures and
+# their pictures (the package test follows every link).
 install(FILES ${KIT_DEB}/copyright ${KIT_STAGE}/changelog.gz ${CMAKE_SOURCE_DIR}/docs/operators.md
+        ${CMAKE_SOURCE_DIR}/docs/loaderkit.md ${CMAKE_SOURCE_DIR}/docs/loader.md ${CMAKE_SOURCE_DIR}/docs/benchmarks.md
         DESTINATION share/doc/loaderkit)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/images/funnel.png ${CMAKE_SOURCE_DIR}/docs/images/failed-arabic.png
+        ${CMAKE_SOURCE_DIR}/docs/images/failed-hebrew.png DESTINATION share/doc/loaderkit/images)
 install(FILES ${KIT_DEB}/loaderkit-download.socket ${KIT_DEB}/loaderkit-download.service
         ${KIT_DEB}/loaderkit-funnel-page.service ${KIT_DEB}/loaderkit-funnel-page.timer
         DESTINATION /lib/systemd/system)
@@ -40,7 +45,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libpq is opened at run time (a PostgreSQL store), which dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpq5")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "nginx")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "osslsigncode")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "osslsigncode, spawn-fcgi")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "stamp, scramble and serve the casino client loader")
 set(CPACK_PACKAGE_DESCRIPTION "loaderkit writes and reads the distribution stamp of the loader\n\
 (keeping its signature), scrambles configuration replies, builds a static\n\

@@ -128,12 +128,15 @@ set(TEST_PUBLISHER "Halvorn Test Publisher")
 string(REPLACE "http://" "https://" BRANDED_PRIMARY "${LOADER_PRIMARY_CONFIG_URL}")
 add_loader_win(loader_win_branded ${CMAKE_BINARY_DIR}/generated/branded_config.cpp "${BRANDED_PRIMARY}"
                "${LOADER_SECONDARY_CONFIG_URL}" "${LOADER_TRACKING_KEY}" "${TEST_PUBLISHER}")
-# Its file properties name the operator's company, as LOADER_COMPANY_NAME would set them.
+# Its file properties name the operator's company and product, as LOADER_COMPANY_NAME and
+# LOADER_DISPLAY_NAME would set them.
 set(TEST_COMPANY "Nordlys Gaming Ltd")
+set(LOADER_DISPLAY_NAME "Nordlys Casino")
 add_loader(loader_branded loader_win_branded "${TEST_COMPANY}")
+unset(LOADER_DISPLAY_NAME)
 add_test(NAME loader_branded_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader_branded> ${CMAKE_OBJDUMP}
-          "${TEST_PUBLISHER}" "${TEST_COMPANY}")
+          "${TEST_PUBLISHER}" "${TEST_COMPANY}" "" "Nordlys Casino")
 
 # A loader with the resilient download, as an operator builds it, for the end-to-end tests of the
 # option: the same objects as the loader but for the transfer, the resilient one (the linker
@@ -162,14 +165,16 @@ add_test(NAME loader_report_exe_check
 add_test(NAME loader_exe_check
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/check_pe.py $<TARGET_FILE:loader> ${CMAKE_OBJDUMP}
           "${LOADER_INSTALLER_PUBLISHER}" "${LOADER_COMPANY_NAME}"
-          "$<$<BOOL:${LOADER_RESILIENT_DOWNLOAD}>:resilient>,$<$<BOOL:${LOADER_REPORT_URL}>:report>")
+          "$<$<BOOL:${LOADER_RESILIENT_DOWNLOAD}>:resilient>,$<$<BOOL:${LOADER_REPORT_URL}>:report>"
+          "${LOADER_DISPLAY_NAME}")
 # The shipping build once more in another folder: the same bytes (built once per test command,
 # in the build without the Wine suites).
 if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT LOADER_WIN_TESTS)
   add_test(NAME loader_rebuilt_same
     COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/support/rebuilt_same.py ${CMAKE_SOURCE_DIR}
             $<TARGET_FILE:loader> ${CMAKE_TOOLCHAIN_FILE} -DLOADER_BUILD_TIME=${LOADER_BUILD_TIME}
-            "-DLOADER_COMPANY_NAME=${LOADER_COMPANY_NAME}" "-DLOADER_INSTALLER_PUBLISHER=${LOADER_INSTALLER_PUBLISHER}"
+            "-DLOADER_COMPANY_NAME=${LOADER_COMPANY_NAME}" "-DLOADER_DISPLAY_NAME=${LOADER_DISPLAY_NAME}"
+            "-DLOADER_INSTALLER_PUBLISHER=${LOADER_INSTALLER_PUBLISHER}"
             -DLOADER_RESILIENT_DOWNLOAD=${LOADER_RESILIENT_DOWNLOAD}
             "-DLOADER_PRIMARY_CONFIG_URL=${LOADER_PRIMARY_CONFIG_URL}" "-DLOADER_SECONDARY_CONFIG_URL=${LOADER_SECONDARY_CONFIG_URL}"
             "-DLOADER_TRACKING_KEY=${LOADER_TRACKING_KEY}" "-DLOADER_REPORT_URL=${LOADER_REPORT_URL}")

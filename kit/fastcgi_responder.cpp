@@ -173,8 +173,20 @@ void StopWorkers(std::vector<pid_t>& pids) {
 }
 }  // namespace
 
-int RunFastCgiResponder(const std::string& socketPath, int workers) {
+int RunFastCgiResponder(const std::string& given, int workers) {
     if (FCGX_Init() != 0) return KitError("download", "libfcgi does not start");
+    // A relative socket path is taken from the folder the responder starts in, and made absolute
+    // before anything else: the live responder's socket stays, and only the file made here goes.
+    std::string socketPath = given;
+    std::size_t colon = given.rfind(':');
+    bool hostAndPort = colon != std::string::npos && colon + 1 < given.size() && given.find('/') == std::string::npos &&
+                       given.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+    if (!given.empty() && given[0] != '/' && !hostAndPort) {
+        char* folder = getcwd(nullptr, 0);
+        if (folder == nullptr) return KitError("download", "cannot make " + given + " absolute: " + std::strerror(errno));
+        socketPath = std::string(folder) + "/" + given;
+        std::free(folder);
+    }
     struct stat mine{};
     std::string why;
     int listening = Listen(socketPath, &mine, &why);

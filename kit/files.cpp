@@ -113,6 +113,13 @@ int PrintHelp(const char* command, const char* text) {
 bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data, bool executable,
                  std::string& error) {
     if (path == "-") return WriteStandardOutput(data.data(), data.size(), error);
+    // The rename into place takes whatever the name is: a device, a FIFO, a socket or a link would
+    // be lost for a regular file. Only a regular file, or nothing, is ever replaced.
+    struct stat st{};
+    if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = path + " is not a regular file, and is left as it is";
+        return false;
+    }
     std::string temp = path + ".loaderkit-XXXXXX";
     int fd = mkstemp(&temp[0]);
     if (fd < 0) {

@@ -16,7 +16,8 @@
 namespace {
 const char kHelp[] =
     "usage: loaderkit funnel [--database PATH] [--since DATE] [--until DATE] [--by tag|lang|os|build]\n"
-    "                        [--json | --html FILE]\n"
+    "                        [--json]\n"
+    "       loaderkit funnel [--database PATH] [--since DATE] [--until DATE] --html FILE\n"
     "       loaderkit funnel [--database PATH] --prune-before DATE\n"
     "\n"
     "Prints, per group (tag by default), how many copies the download endpoint served and what\n"
@@ -32,8 +33,8 @@ const char kHelp[] =
     "  --json             one object: {\"groups\": [{\"key\": ..., \"served\": N, \"chosen\": N,\n"
     "                     \"cancelled\": N, \"installer_started\": N, \"message_3\": N, \"message_4\": N,\n"
     "                     \"message_5\": N, \"message_7\": N, \"no_end\": N}, ...]}, sorted by key\n"
-    "  --html FILE        one self-contained page (no script, font or picture from elsewhere):\n"
-    "                     the funnel per tag as bars, failures by outcome, copies served and\n"
+    "  --html FILE        one self-contained page of the funnel per tag (no script, font or\n"
+    "                     picture from elsewhere): bars, failures by outcome, copies served and\n"
     "                     installers started per day as a line chart, every number also in\n"
     "                     tables; written whole, then renamed into place ('-': standard output)\n"
     "  --prune-before DATE  remove every record before DATE and say how many\n";

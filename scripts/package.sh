@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/package}")
-scripts/setup.sh >&2
+scripts/setup.sh --package >&2
 cmake --preset kit >/dev/null
 cmake --build --preset kit --target loaderkit kit_package_files >/dev/null
 mkdir -p "$out"

@@ -13,7 +13,7 @@ usage: scripts/serve.sh --site DIR --program SIGNED_EXE --port PORT
 Serves DIR's files at / and, at /download?tag=TAG, SIGNED_EXE stamped with TAG, a fresh download
 id and the names given here; at /report, the reports of loaders built with LOADER_REPORT_URL.
 Each copy served and each report is stored in the SQLite file PATH (default: build/serve/PORT/
-funnel.sqlite), or in the PostgreSQL server that a postgresql://... URI names (none: no store);
+funnel.sqlite, kept from one run to the next), or in the PostgreSQL server that a postgresql://... URI names (none: no store);
 read it with loaderkit funnel --database PATH. Stop it with
 Ctrl+C (SIGINT) or SIGTERM.
   SERVE_WORKERS        responder worker processes, or CGI processes kept ready (default 4)
@@ -62,7 +62,11 @@ kit=$(realpath "$kit") program=$(realpath "$program") site=$(realpath "$site")
 [ -z "$image" ] || image=$(realpath "$image")
 
 conf=$root/build/serve/$port
-rm -rf "$conf"
+# What an earlier run generated goes; the default store is the endpoint's, and stays with its
+# rows (and its write-ahead log) from one run to the next.
+mkdir -p "$conf"
+find "$conf" -mindepth 1 -maxdepth 1 ! -name 'funnel.sqlite' ! -name 'funnel.sqlite-wal' ! -name 'funnel.sqlite-shm' \
+  -exec rm -rf {} +
 mkdir -p "$conf/temp"
 case "$database" in
   none) database="" ;;

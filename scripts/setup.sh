@@ -19,6 +19,13 @@ packages=(
   systemd-container debootstrap libsqlite3-dev sqlite3 chromium
   libpq-dev postgresql
 )
+# --package: only what scripts/package.sh needs to build the kit's Debian package (no Wine, no
+# display, no cross compilers).
+kit_only=0
+if [ "${1:-}" = --package ]; then
+  kit_only=1
+  packages=(cmake ninja-build g++ python3 libgtest-dev libfcgi-dev libsqlite3-dev libpq-dev dpkg-dev file)
+fi
 why_file=build/wine32-missing.txt
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
@@ -81,7 +88,9 @@ mapfile -t missing < <(missing_of "${packages[@]}")
 # 32-bit Wine runs the shipping i686 build, where this kernel can execute 32-bit programs.
 mkdir -p build
 want32=0 added_i386=0
-if why=$(scripts/probe-32bit.sh); then
+if [ "$kit_only" = 1 ]; then
+  :
+elif why=$(scripts/probe-32bit.sh); then
   if [ -n "$(missing_of wine32:i386)" ]; then
     want32=1
   else
@@ -151,6 +160,7 @@ if [ "$want32" = 1 ] && [ "$together" = 0 ]; then
 fi
 
 # Wine takes the system language from LANG only when that locale exists on the machine.
+[ "$kit_only" = 0 ] || exit 0
 have_locales=$(locale -a 2>/dev/null || true)
 for l in en_US de_DE ja_JP zh_TW zh_CN da_DK ar_SA he_IL ru_RU el_GR ko_KR; do
   grep -qi "^$l.utf-\?8$" <<<"$have_locales" || $sudo_cmd localedef -i "$l" -f UTF-8 "$l.UTF-8" 2>/dev/null || \

@@ -10,10 +10,12 @@ import re
 import shutil
 import signal
 import socket
+import stat
 import struct
 import subprocess
 import sys
 import tempfile
+import textwrap
 import time
 import unittest
 import unittest.mock
@@ -275,6 +277,26 @@ class KitTest(KitFixture):
                 r = kit(*args, stdout=full)
                 self.assertEqual(r.returncode, 1, args)
                 self.assertIn(b"cannot write", r.stderr, args)
+        # An output named by a FIFO, a device or a link is refused, and the name keeps what it was:
+        # the rename into place would take it.
+        nodes = [self.fifo(), self.path("link.exe")]
+        os.symlink(self.program, nodes[1])
+        try:
+            os.mknod(self.path("full"), 0o600 | stat.S_IFCHR, os.makedev(1, 7))
+            nodes.append(self.path("full"))
+        except PermissionError:
+            pass  # devices are made by root only
+        for node in nodes:
+            before = os.lstat(node)
+            for args in (["stamp", "--in", self.program, "--tag", "V"], ["scramble", "--text", "abc"],
+                         ["funnel", "--database", self.path("store.sqlite"), "--html"]):
+                r = kit(*args, *([] if args[0] == "funnel" else ["--out"]), node)
+                self.assertEqual(r.returncode, 1, (node, args))
+                self.assertIn(b"is not a regular file", r.stderr, (node, args))
+                after = os.lstat(node)
+                self.assertEqual((after.st_mode, after.st_ino, after.st_rdev), (before.st_mode, before.st_ino,
+                                 before.st_rdev), (node, args))
+        self.assertEqual([n for n in os.listdir(self.dir) if "loaderkit-" in n], [])
         # A reader that went away: the documented exit 1, not death by SIGPIPE (141).
         reader, writer = os.pipe()
         os.close(reader)
@@ -491,12 +513,15 @@ class EndpointTest(KitFixture):
             with open(self.path("site/" + name), "wb") as f:
                 f.write(b"the site's own " + name.encode())
         self.port = free_port()
+        self.serve()
+        self.conf = os.path.join(os.path.dirname(SERVE), "..", "build", "serve", str(self.port))
+
+    def serve(self):
         self.server = subprocess.Popen(
             ["bash", SERVE, "--site", self.path("site"), "--program", self.signed_program, "--port", str(self.port),
              "--name", "Nordlys Café", "--address", "www.nordlys.example", "--file-name", "nordlys-setup"],
             env=dict(os.environ, LOADERKIT=KIT), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.assertIn(b"serve: http://127.0.0.1:%d/" % self.port, self.server.stdout.readline())
-        self.conf = os.path.join(os.path.dirname(SERVE), "..", "build", "serve", str(self.port))
 
     def tearDown(self):
         # SIGTERM, which serve.sh passes on to nginx and fcgiwrap; a SIGKILL would orphan them.
@@ -632,6 +657,16 @@ class EndpointTest(KitFixture):
         with self.assertRaises(ConnectionRefusedError):
             socket.create_connection(("127.0.0.1", self.port), timeout=2).close()
 
+        # Started again, it serves into the store it had: a restart loses no row.
+        def served():
+            out = kit("funnel", "--database", os.path.join(self.conf, "funnel.sqlite"), "--json").stdout
+            return sum(g["served"] for g in json.loads(out)["groups"])
+        before = served()
+        self.server.stdout.close()
+        self.serve()
+        self.assertEqual(self.get("/download?tag=V103")[0], 200)
+        self.assertEqual((before > 400, served()), (True, before + 1), "the copies served before, and one")
+
     def download_while(self, count, during):
         """count downloads from 8 clients at once while during(answered) runs beside them, where
         answered() counts the answers so far; each answer as (status, body, when it was asked)."""
@@ -718,11 +753,13 @@ class ResponderTest(KitFixture):
     process, beside another on the same path, under a hostile FastCGI peer, with the signal
     dispositions it inherits, with the worker count it is given."""
 
-    def responder(self, sock, *options, wrap=(), preexec=None):
+    def responder(self, sock, *options, wrap=(), preexec=None, relative=False):
+        """A responder on sock, given as it is or (relative) by its name in its folder."""
         env = dict(os.environ, LOADERKIT_PROGRAM=self.program, LOADERKIT_IMAGE=self.image)
-        p = subprocess.Popen([*wrap, KIT, "download", "--fastcgi", "--socket", sock, *options], env=env,
+        given = os.path.basename(sock) if relative else sock
+        p = subprocess.Popen([*wrap, KIT, "download", "--fastcgi", "--socket", given, *options], env=env,
                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=preexec,
-                             start_new_session=True)
+                             start_new_session=True, cwd=os.path.dirname(sock))
         self.addCleanup(lambda: (p.poll() is None and os.killpg(p.pid, signal.SIGKILL), p.wait(), p.stderr.close()))
         self.assertTrue(wait_for(lambda: os.path.exists(sock) and self.answers(sock)), "the responder listens")
         return p
@@ -742,14 +779,16 @@ class ResponderTest(KitFixture):
         with open(self.image, "wb") as f:  # an answer far larger than any socket buffer
             f.write(os.urandom(16 << 20))
         sock = self.path("a.sock")
-        first = self.responder(sock, "--workers", "1")
+        first = self.responder(sock, "--workers", "1", relative=True)
         self.assertEqual(len(self.children(first)), 1, "--workers 1 runs one worker")
 
-        # A second responder on the live path is refused and leaves the first one's socket.
-        second = subprocess.run([KIT, "download", "--fastcgi", "--socket", sock], capture_output=True, text=True,
-                                timeout=30, env=dict(os.environ, LOADERKIT_PROGRAM=self.program))
-        self.assertEqual(second.returncode, 1)
-        self.assertIn("another process listens on " + sock, second.stderr)
+        # A second responder on the live path, named as it is or relative to the folder it starts
+        # in, is refused and leaves the first one's socket.
+        for given in (sock, "a.sock", "./a.sock"):
+            second = subprocess.run([KIT, "download", "--fastcgi", "--socket", given], capture_output=True, text=True,
+                                    timeout=30, env=dict(os.environ, LOADERKIT_PROGRAM=self.program), cwd=self.dir)
+            self.assertEqual(second.returncode, 1, given)
+            self.assertIn("another process listens on ", second.stderr, given)
         # A peer's parameters name no file: the operator's image is in the answer, /etc/passwd not.
         out = self.answers(sock, LOADERKIT_IMAGE="/etc/passwd", LOADERKIT_PROGRAM="/etc/passwd")
         self.assertTrue(out, "the first responder still answers")
@@ -1105,7 +1144,10 @@ class PackageTest(unittest.TestCase):
              "./lib/systemd/system/loaderkit-download.service", "./lib/systemd/system/loaderkit-download.socket",
              "./lib/systemd/system/loaderkit-funnel-page.service", "./lib/systemd/system/loaderkit-funnel-page.timer",
              "./usr/bin/loaderkit", "./usr/share/doc/loaderkit/changelog.gz", "./usr/share/doc/loaderkit/copyright",
-             "./usr/share/doc/loaderkit/operators.md", "./usr/share/man/man1/loaderkit.1.gz"}
+             "./usr/share/doc/loaderkit/operators.md", "./usr/share/man/man1/loaderkit.1.gz"} | {
+             "./usr/share/doc/loaderkit/" + name for name in ("loaderkit.md", "loader.md", "benchmarks.md",
+                                                             "images/funnel.png", "images/failed-arabic.png",
+                                                             "images/failed-hebrew.png")}
 
     @classmethod
     def setUpClass(cls):
@@ -1142,6 +1184,9 @@ class PackageTest(unittest.TestCase):
         open(os.path.join(target, "var/lib/dpkg/status"), "w").close()
         dpkg = ["dpkg", "--root=" + target, "--force-script-chrootless", "--force-depends", "--log=/dev/null"]
         subprocess.run(dpkg + ["-i", deb], capture_output=True, check=True)
+        # The documents as installed: every link and picture in them is in the package too.
+        docs = os.path.join(target, "usr/share/doc/loaderkit")
+        self.assertEqual(broken_links(docs, [n for n in os.listdir(docs) if n.endswith(".md")]), [])
         kit_help = subprocess.run([os.path.join(target, "usr/bin/loaderkit"), "download", "--help"],
                                   capture_output=True, text=True)
         self.assertEqual(kit_help.returncode, 0)
@@ -1373,24 +1418,102 @@ class DocumentsTest(unittest.TestCase):
             subfolders[:] = [d for d in subfolders if not d.startswith(".") and d not in ("build", "demo-output")]
             listed += [os.path.relpath(os.path.join(folder, n), self.ROOT) for n in names if n.endswith(".md")]
         self.assertIn("README.md", listed)
-        broken = []
-        for name in listed:
-            text = self.read(name)
-            text = re.sub(r"(?s)```.*?```", "", text)  # code blocks hold no links
-            for target in re.findall(r"!?\[[^\]]*\]\(([^)\s]+)\)", text):
-                if re.match(r"[a-z]+:", target) or target.startswith("#"):
-                    continue
-                path, _, anchor = target.partition("#")
-                full = os.path.normpath(os.path.join(self.ROOT, os.path.dirname(name), path))
-                if not os.path.exists(full):
-                    broken.append("%s: %s" % (name, target))
-                elif anchor and full.endswith(".md"):
-                    with open(full, encoding="utf-8") as f:
-                        anchors = {re.sub(r"[^a-z0-9 -]", "", h.strip().lower()).replace(" ", "-")
-                                   for h in re.findall(r"(?m)^#+ (.*)$", f.read())}
-                    if anchor not in anchors:
-                        broken.append("%s: %s (no such heading)" % (name, target))
-        self.assertEqual(broken, [])
+        self.assertEqual(broken_links(self.ROOT, listed), [])
+
+
+def broken_links(root, names):
+    """The relative links and pictures of the Markdown files names (under root) that lead nowhere."""
+    broken = []
+    for name in names:
+        with open(os.path.join(root, name), encoding="utf-8") as f:
+            text = re.sub(r"(?s)```.*?```", "", f.read())  # code blocks hold no links
+        for target in re.findall(r"!?\[[^\]]*\]\(([^)\s]+)\)", text):
+            if re.match(r"[a-z]+:", target) or target.startswith("#"):
+                continue
+            path, _, anchor = target.partition("#")
+            full = os.path.normpath(os.path.join(root, os.path.dirname(name), path))
+            if not os.path.exists(full):
+                broken.append("%s: %s" % (name, target))
+            elif anchor and full.endswith(".md"):
+                with open(full, encoding="utf-8") as f:
+                    anchors = {re.sub(r"[^a-z0-9 -]", "", h.strip().lower()).replace(" ", "-")
+                               for h in re.findall(r"(?m)^#+ (.*)$", f.read())}
+                if anchor not in anchors:
+                    broken.append("%s: %s (no such heading)" % (name, target))
+    return broken
+
+
+class GuideWalkTest(unittest.TestCase):
+    """docs/operators.md as an operator follows it: its sh blocks in order, in a copy of the
+    project without a build, as written but for the values its "Yours to change" names. The
+    Windows loader's builds are the Windows suites' (a stand-in program takes the loader's place);
+    serve.sh runs beside the blocks that follow it, as in a terminal of its own. A test of its
+    own (operators_guide), which kit_cli leaves out."""
+
+    def test_every_command_block_runs_as_written(self):
+        root = DocumentsTest.ROOT
+        with open(os.path.join(root, "docs", "operators.md"), encoding="utf-8") as f:
+            guide = f.read()
+        yours = re.search(r"(?s)\*\*Yours to change\*\*(.*?)\n\n", guide).group(1)
+        port = free_port()
+        for value in ("operator-cert.pem", "operator-key.pem", "setup.exe", "`8080`", "$DOWNLOAD_ID"):
+            self.assertIn(value, yours, "the guide names it as the reader's")
+        work = tempfile.TemporaryDirectory()
+        self.addCleanup(work.cleanup)
+        clone = os.path.join(work.name, "clone")
+        shutil.copytree(root, clone, symlinks=True,
+                        ignore=lambda folder, names: {"build", ".git", "demo-output"} if folder == root else set())
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "operator-key.pem",
+                        "-out", "operator-cert.pem", "-days", "2", "-subj", "/CN=Nordlys Gaming Ltd"], cwd=clone,
+                       check=True, capture_output=True)
+        with open(os.path.join(clone, "setup.exe"), "wb") as f:
+            f.write(make_pe())
+        env = dict(os.environ, DOWNLOAD_ID="20261210", LOADER_SETUP_DONE="1")
+        env.pop("LOADERKIT", None)
+        saved = os.path.join(work.name, "environment")
+        blocks = [textwrap.dedent(b).replace("8080", str(port))
+                  for b in re.findall(r"(?ms)^ *```sh\n(.*?)^ *```", guide)]
+        self.assertGreater(len(blocks), 8)
+        ran = []
+        for block in blocks:
+            if "--preset win32" in block:
+                os.makedirs(os.path.join(clone, "build", "win32"), exist_ok=True)
+                with open(os.path.join(clone, "build", "win32", "loader.exe"), "wb") as f:
+                    f.write(make_pe())
+                continue
+            if block.startswith("scripts/serve.sh"):
+                server = subprocess.Popen(["bash", "-c", block], cwd=clone, env=env, stdout=subprocess.PIPE,
+                                          stderr=subprocess.STDOUT, start_new_session=True)
+                self.addCleanup(lambda: (server.terminate(), server.wait(20), server.stdout.close()))
+                self.assertIn(b"serve: http://127.0.0.1:%d/" % port, server.stdout.readline(), block)
+                ran.append(block)
+                continue
+            # Each block in a shell of its own that starts with the environment the last one left.
+            r = subprocess.run(["bash", "-c", "set -euo pipefail\n%s\nenv -0 >%s" % (block, saved)], cwd=clone,
+                               env=env, capture_output=True, timeout=300)
+            self.assertEqual(r.returncode, 0, "%s\n%s" % (block, (r.stdout[-1500:] + r.stderr[-1500:]).decode(
+                errors="replace")))
+            with open(saved, "rb") as f:
+                env = dict(v.decode().split("=", 1) for v in f.read().split(b"\0") if b"=" in v)
+            ran.append(block)
+        # What the blocks say they leave: the copies, the site, the download, its record, the package.
+        shown = kit_show(os.path.join(clone, "nordlys-aff42.exe"), env)
+        self.assertIn("\ntag: V101_42\n", shown)
+        self.assertIn("signed: yes", shown)
+        self.assertRegex(kit_show(os.path.join(clone, "NordlysSetup.exe"), env), r"\ntag: V101_[0-9a-f]{20}\n")
+        self.assertTrue(os.path.isfile(os.path.join(clone, "site", "config.txt")))
+        self.assertTrue(glob.glob(os.path.join(clone, "build", "package", "loaderkit_*_amd64.deb")))
+        self.assertEqual(len(ran), len(blocks) - sum("--preset win32" in b for b in blocks))
+
+
+def kit_show(path, env):
+    return subprocess.run(["loaderkit", "stamp", "--show", path], env=env, capture_output=True, text=True,
+                          check=True).stdout
+
+
+def load_tests(loader, tests, pattern):
+    """kit_cli runs every class but the guide's walk, which is registered on its own."""
+    return unittest.TestSuite(s for s in tests if not any(isinstance(t, GuideWalkTest) for t in s))
 
 
 if __name__ == "__main__":

@@ -5,9 +5,13 @@ and from kernel32 only functions that Windows 2000 and XP before SP1 already had
 string and icon resources, the application manifest (administrator rights, the supported
 systems, DPI awareness, no common-controls 6, one namespace on trustInfo for Windows XP) and the
 version information present; the exploit mitigations kept (DYNAMIC_BASE and NX_COMPAT with base
-relocations), and the shipping PE32 build at or under 26 KB.
-A build with a publisher check may take 2 KB more; others may not.
-usage: check_pe.py loader.exe OBJDUMP [PUBLISHER [COMPANY]]"""
+relocations), and the shipping PE32 build at or under 38 KB (38,912 bytes).
+Each option of the build may take 2 KB more: the publisher check, and OPTIONS, a comma-separated
+list of resilient and report. COMPANY and PRODUCT are the names the version information must
+carry (CompanyName; ProductName, and FileDescription "PRODUCT Setup"). OBJDUMP is the build's
+objdump (i686-w64-mingw32-objdump for the shipping build); PUBLISHER is empty for a build without
+the publisher check.
+usage: check_pe.py loader.exe OBJDUMP [PUBLISHER [COMPANY [OPTIONS [PRODUCT]]]]"""
 import re
 import struct
 import subprocess
@@ -161,7 +165,7 @@ def version_strings(block):
     return numbers, flags, strings
 
 
-def version_errors(block, company, resilient=False):
+def version_errors(block, company, resilient=False, product=None):
     try:
         numbers, flags, strings = version_strings(block)
     except (ValueError, struct.error) as e:
@@ -171,6 +175,10 @@ def version_errors(block, company, resilient=False):
         errors.append("OriginalFilename is %r, not loader.exe" % strings["OriginalFilename"])
     if company and strings.get("CompanyName") != company:
         errors.append("CompanyName is %r, not %r" % (strings.get("CompanyName"), company))
+    # What Task Manager and the file's properties show: the operator's product, not the built-in one.
+    named = {"ProductName": product, "FileDescription": product and product + " Setup"}
+    errors += ["%s is %r, not %r" % (key, strings.get(key), want) for key, want in named.items()
+               if want and strings.get(key) != want]
     # A build with the resilient download says so, and only such a build.
     if (strings.get("SpecialBuild") == "resilient download") != resilient:
         errors.append("SpecialBuild must name the resilient download exactly when the build has it")
@@ -203,6 +211,7 @@ def main():
     # A build with the resilient download, or with reports, may be 2 KB larger.
     options = sys.argv[5].split(",") if len(sys.argv) > 5 else []
     resilient = "resilient" in options
+    product = sys.argv[6] if len(sys.argv) > 6 else None
     most = MAX_PE32_BYTES + 2048 * (bool(checks_publisher) + resilient + ("report" in options))
     data = open(exe, "rb").read()
     magic, subsystem, found = resources(data)
@@ -233,7 +242,7 @@ def main():
     manifests = [v for k, v in found.items() if k[0] == RT_MANIFEST and k[1] == 1]
     errors += manifest_errors(manifests[0]) if len(manifests) == 1 else ["manifest resource 1 missing"]
     versions = [v for k, v in found.items() if k[0] == RT_VERSION]
-    errors += version_errors(versions[0], company, resilient) if len(versions) == 1 else ["version information missing"]
+    errors += version_errors(versions[0], company, resilient, product) if len(versions) == 1 else ["version information missing"]
     for name in ("LANGCHOOSER", "MANAGER"):
         entries = [v for k, v in found.items() if k[0] == RT_DIALOG and k[1] == name]
         if not entries:
