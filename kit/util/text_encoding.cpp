@@ -1,6 +1,6 @@
 // iconv conversion, strict: no transliteration and no skipping. UTF-8 is checked here first,
 // so that iconv's one error (EILSEQ) can only mean a character the code page lacks.
-#include "text_encoding.h"
+#include "util/text_encoding.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,11 +1,11 @@
 // loaderkit site: a static download site that any web server can serve as it stands.
 #include "base/languages.h"
 #include "base/loader_state.h"
-#include "commands.h"
-#include "files.h"
+#include "command_line/commands.h"
+#include "util/files.h"
 #include "net/scrambler.h"
-#include "options.h"
-#include "text_encoding.h"
+#include "command_line/options.h"
+#include "util/text_encoding.h"
 
 #include "net/discovery_rules.h"
 #include "net/package_names.h"

@@ -1,5 +1,5 @@
-// The endpoint's reading of a loader's report, a query string that anyone on the web can send:
-// known keys only, each once, each value within its own length and characters.
+// What the store keeps and gives back: a loader's report as recorded, and the funnel's rows.
+// Readers of web input fill a Report; the store and the funnel's views take these types only.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -19,6 +19,14 @@ struct Report {
     std::uint32_t bytes = 0, total = 0, discoverMs = 0, downloadMs = 0, http = 0, error = 0, attempts = 0;
 };
 
-// Fills *report from query and returns true; or returns false with *why saying what is wrong.
-// Nothing is percent-decoded: no value needs an escape, so one is refused as it stands.
-bool ReadReport(const std::string& query, Report* report, std::string* why);
+// One group of the funnel: what its copies did.
+struct FunnelRow {
+    std::string key;
+    std::uint64_t served = 0, chosen = 0, cancelled = 0, installerStarted = 0, message3 = 0, message4 = 0,
+                  message5 = 0, message7 = 0, noEnd = 0;
+};
+
+struct DayRow {
+    std::string day;
+    std::uint64_t served = 0, installerStarted = 0;
+};

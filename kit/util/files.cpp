@@ -1,7 +1,6 @@
 // loaderkit file helpers.
-#include "files.h"
+#include "util/files.h"
 
-#include "options.h"
 
 #include <cerrno>
 #include <cstring>
@@ -28,9 +27,6 @@ bool ReadInput(const std::string& path, std::size_t most, std::vector<unsigned c
     return true;
 }
 
-namespace {
-// Opens a regular file for reading, or says why not. Non-blocking, so that a FIFO or a device is
-// refused at once instead of being waited on.
 int OpenRegularFile(const std::string& path, struct stat* st, std::string& error) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 || fstat(fd, st) != 0) {
@@ -45,6 +41,8 @@ int OpenRegularFile(const std::string& path, struct stat* st, std::string& error
     }
     return fd;
 }
+
+namespace {
 // Reads the whole of an opened regular file, then closes it.
 bool ReadOpenedFile(int fd, const struct stat& st, const std::string& path, std::size_t most,
                     std::vector<unsigned char>& out, std::string& error) {
@@ -105,11 +103,6 @@ bool WriteStandardOutput(const void* data, std::size_t size, std::string& error)
     return ok;
 }
 
-int PrintHelp(const char* command, const char* text) {
-    std::string error;
-    return WriteStandardOutput(text, std::strlen(text), error) ? 0 : KitError(command, error);
-}
-
 bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data, bool executable,
                  std::string& error) {
     if (path == "-") return WriteStandardOutput(data.data(), data.size(), error);
@@ -139,28 +132,3 @@ bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data
     }
     return true;
 }
-
-FileSource::~FileSource() {
-    if (file_ != nullptr) std::fclose(file_);
-}
-
-bool FileSource::Open(const std::string& path, std::string& error) {
-    struct stat st{};
-    int fd = OpenRegularFile(path, &st, error);
-    if (fd < 0) return false;
-    file_ = fdopen(fd, "rb");
-    if (file_ == nullptr) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        close(fd);
-        return false;
-    }
-    size_ = static_cast<std::int64_t>(st.st_size);
-    return true;
-}
-
-bool FileSource::SeekFromEnd(std::int64_t distance, bool allowStart) {
-    if (distance < 0 || distance > size_ || (distance == size_ && !allowStart)) return false;
-    return fseeko(file_, static_cast<off_t>(size_ - distance), SEEK_SET) == 0;
-}
-
-std::size_t FileSource::Read(void* buffer, std::size_t n) { return std::fread(buffer, 1, n, file_); }

@@ -2,7 +2,7 @@
 // worker's random token and a count), and a row whose key the server already has is skipped: a
 // batch whose commit was cut off with the connection is sent again whole without being counted
 // twice.
-#include "store_postgresql.h"
+#include "store/postgresql/postgresql_store.h"
 
 #include <libpq-fe.h>
 
@@ -60,17 +60,8 @@ bool LoadLibpq(std::string* why) {
 
 constexpr std::size_t kBatch = 500;  // records per transaction
 constexpr std::chrono::milliseconds kLinger(50);
-constexpr int kSchemaVersion = 1;
 constexpr long long kSchemaLock = 7429001;  // the advisory lock that serializes creating the schema
 
-const char kSchema[] =
-    "CREATE TABLE downloads (rid text PRIMARY KEY, at bigint NOT NULL, id text NOT NULL, tag text NOT NULL);"
-    "CREATE TABLE reports (rid text PRIMARY KEY, at bigint NOT NULL, event text NOT NULL, outcome text NOT NULL,"
-    " id text NOT NULL, tag text NOT NULL, lang text NOT NULL, os text NOT NULL, wow64 integer NOT NULL,"
-    " build text NOT NULL, bytes bigint, total bigint, discover_ms bigint, download_ms bigint, http bigint,"
-    " error bigint, attempts bigint);"
-    "CREATE INDEX downloads_at ON downloads (at);"
-    "CREATE INDEX reports_at ON reports (at);";
 const char kDownloadColumns[] = "INSERT INTO downloads (rid, at, id, tag) VALUES ";
 const char kReportColumns[] =
     "INSERT INTO reports (rid, at, event, outcome, id, tag, lang, os, wow64, build, bytes, total, discover_ms,"
@@ -136,7 +127,7 @@ bool MakeSchema(pg_conn* db, std::string* why) {
               Do(db, "CREATE TABLE IF NOT EXISTS loaderkit_schema (version integer NOT NULL)", why) &&
               (version = Exec(db, "SELECT max(version) FROM loaderkit_schema", {}, why)) != nullptr;
     if (ok && pq->PQgetisnull(version, 0, 0)) {
-        ok = Do(db, kSchema, why) &&
+        ok = Do(db, SchemaStatements("BIGINT", "rid TEXT PRIMARY KEY, "), why) &&
              Do(db, "INSERT INTO loaderkit_schema VALUES (" + std::to_string(kSchemaVersion) + ")", why);
     } else if (ok && std::atoi(pq->PQgetvalue(version, 0, 0)) > kSchemaVersion) {
         *why = std::string("the PostgreSQL store's schema version ") + pq->PQgetvalue(version, 0, 0) +
@@ -171,8 +162,12 @@ std::string Token() {
 }
 }  // namespace
 
-bool IsPostgresAddress(const std::string& where) {
-    return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
+std::unique_ptr<StoreBackend> OpenPostgresStore(const std::string& address, bool forRecords, int flushSeconds,
+                                                std::string* why) {
+    auto store = std::make_unique<PostgresStore>(address);
+    store->SetFlushSeconds(flushSeconds);
+    if (!(forRecords ? store->Check(why) : store->Connect(why))) return nullptr;
+    return store;
 }
 
 // The writer's side: what both it and the store see, kept alive by either.
@@ -349,4 +344,28 @@ bool PostgresStore::Run(const std::string& sql, const std::vector<std::string>& 
     if (changed != nullptr) *changed = std::strtoull(pq->PQcmdTuples(r), nullptr, 10);
     pq->PQclear(r);
     return true;
+}
+
+bool PostgresStore::AddDownload(const std::string& id, const std::string& tag, std::int64_t at, std::string* why) {
+    return Queue({false, {std::to_string(at), id, tag}}, why);
+}
+
+bool PostgresStore::AddReport(const Report& r, std::int64_t at, std::string* why) {
+    PendingRecord record{true, {std::to_string(at), r.event, r.outcome, r.id, r.tag, r.lang, r.os,
+                                std::to_string(r.wow64), r.build}};
+    // The numbers of events other than end stay null.
+    for (std::uint32_t n : {r.bytes, r.total, r.discoverMs, r.downloadMs, r.http, r.error, r.attempts})
+        record.values.push_back(r.event == "end" ? std::optional<std::string>(std::to_string(n)) : std::nullopt);
+    return Queue(std::move(record), why);
+}
+
+bool PostgresStore::Select(const std::string& sql, const std::vector<std::int64_t>& params,
+                           std::vector<std::vector<std::string>>* rows, std::string* why) {
+    std::vector<std::string> texts;
+    for (std::int64_t p : params) texts.push_back(std::to_string(p));
+    return Run(sql, texts, rows, nullptr, why);
+}
+
+bool PostgresStore::Change(const char* sql, std::int64_t param, std::uint64_t* changed, std::string* why) {
+    return Run(sql, {std::to_string(param)}, nullptr, changed, why);
 }

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "files.h"
-#include "store.h"
+#include "util/files.h"
+#include "store/store.h"
 
 // A request's value by name: CGI's environment, or a FastCGI request's parameters.
 using RequestParams = std::function<std::string(const char*)>;

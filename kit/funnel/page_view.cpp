@@ -1,7 +1,7 @@
 // The funnel page. Bars scale to the largest count on the page; the line chart to the busiest
 // day. Colours keep 4.5:1 contrast against white, and each chart's numbers are in a table
 // right below it.
-#include "funnel_page.h"
+#include "funnel/views.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -60,7 +60,10 @@ std::string Bars(const std::string& label, const std::vector<std::pair<std::stri
 std::string Cell(std::uint64_t n) { return "<td>" + Number(n) + "</td>"; }
 }  // namespace
 
-std::string FunnelPage(const std::vector<FunnelRow>& groups, const std::vector<DayRow>& days, const std::string& period) {
+std::string FunnelPage(const Funnel& funnel) {
+    const std::vector<FunnelRow>& groups = funnel.groups;
+    const std::vector<DayRow>& days = funnel.days;
+    const std::string& period = funnel.period;
     std::string page =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta name=\"viewport\" content=\"width=device-width\"><title>Download funnel</title><style>"

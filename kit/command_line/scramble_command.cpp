@@ -1,8 +1,8 @@
 // loaderkit scramble / unscramble: the configuration server's side of the substitution.
-#include "commands.h"
-#include "files.h"
+#include "command_line/commands.h"
+#include "util/files.h"
 #include "net/scrambler.h"
-#include "options.h"
+#include "command_line/options.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,9 +16,8 @@ const char kHelp[] =
     "configuration server sends; unscramble does the loader's part. Input is TEXT, FILE (a\n"
     "regular file) or standard input ('-'), at most 1 MiB; output goes to FILE or standard\n"
     "output ('-'). NUL bytes cannot be scrambled; empty input gives empty output.\n";
-}
 
-int ScrambleCommand(int argc, char** argv, bool unscramble) {
+int Scramble(int argc, char** argv, bool unscramble) {
     const char* name = unscramble ? "unscramble" : "scramble";
     Options o = ParseOptions(argc, argv, {"--text", "--in", "--out"}, {"--help", "-h"});
     if (o.Has("--help") || o.Has("-h")) {
@@ -47,3 +46,7 @@ int ScrambleCommand(int argc, char** argv, bool unscramble) {
     if (!WriteOutput(o.Has("--out") ? o.Get("--out") : "-", data, false, error)) return KitError(name, error);
     return 0;
 }
+}  // namespace
+
+int ScrambleCommand(int argc, char** argv) { return Scramble(argc, argv, false); }
+int UnscrambleCommand(int argc, char** argv) { return Scramble(argc, argv, true); }

@@ -3,7 +3,7 @@
 // hands each connection to an idle one; each keeps the program in memory and answers one
 // request at a time, whole. A worker that dies takes only the request it was answering with
 // it (the web server answers that one with 502); the others go on meanwhile.
-#include "download_endpoint.h"
+#include "endpoint/answer.h"
 
 #include <fcgiapp.h>
 #include <malloc.h>
@@ -25,7 +25,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "options.h"
+#include "command_line/options.h"
 
 namespace {
 // How long a stop waits for the answers under way before it ends the workers that still write:

@@ -4,10 +4,9 @@
 #pragma once
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
-
-#include "stamp/stamp_layout.h"
 
 // What each kind of input may hold at most; larger inputs are refused, not read.
 constexpr std::size_t kMostProgramBytes = std::size_t{64} << 20;  // a program to stamp
@@ -21,6 +20,9 @@ bool ReadInput(const std::string& path, std::size_t most, std::vector<unsigned c
 // Reads a whole regular file of at most `most` bytes; anything else (a FIFO, a device, a
 // folder, a larger file) is refused with a message, never waited on.
 bool ReadRegularFile(const std::string& path, std::size_t most, std::vector<unsigned char>& out, std::string& error);
+// Opens a regular file for reading: its descriptor, its status into *st; or -1 with a message.
+// Non-blocking, so that a FIFO or a device is refused at once instead of being waited on.
+int OpenRegularFile(const std::string& path, struct stat* st, std::string& error);
 // What tells a file's content without reading it: a release renamed over the path is another
 // file (device and inode); one written in place has another size or modification time.
 struct FileIdentity {
@@ -41,22 +43,3 @@ bool WriteOutput(const std::string& path, const std::vector<unsigned char>& data
 // Writes and flushes standard output; false (with error set) when any byte written to it so far
 // did not get out. With size 0 it only checks what printf and the like wrote.
 bool WriteStandardOutput(const void* data, std::size_t size, std::string& error);
-// Prints a command's help on standard output: exit code 0, or 1 when it cannot be written.
-int PrintHelp(const char* command, const char* text);
-
-// A regular file read from its end, for what only the tail holds; other kinds of file are refused.
-class FileSource final : public StampSource {
-public:
-    FileSource() = default;
-    ~FileSource();
-    FileSource(const FileSource&) = delete;
-    FileSource& operator=(const FileSource&) = delete;
-    bool Open(const std::string& path, std::string& error);
-    bool SeekFromEnd(std::int64_t distance, bool allowStart) override;
-    std::size_t Read(void* buffer, std::size_t n) override;
-    std::int64_t Size() override { return size_; }
-
-private:
-    FILE* file_ = nullptr;
-    std::int64_t size_ = 0;
-};

@@ -1,10 +1,10 @@
 // Reading a report strictly: a report that is not exactly what a loader sends is refused whole,
 // so the store holds nothing that a loader could not have said.
-#include "report_query.h"
+#include "endpoint/report_query.h"
 
 #include <cstring>
 
-#include "download_query.h"
+#include "endpoint/download_query.h"
 
 namespace {
 bool OneOf(const std::string& value, std::initializer_list<const char*> allowed) {

@@ -1,30 +1,17 @@
 // The endpoint's record of what became of each copy: one row per download served and one per
-// report, in SQLite (the system's libsqlite3, write-ahead log), one file that every worker of
-// the endpoint writes at once; or in PostgreSQL, one server that the endpoints of several
-// machines write to (store_postgresql.h). Nothing that identifies a person is kept: no address, no user
-// agent, only the copy's id and tag, what its loader reported, and the server's time.
+// report. Nothing that identifies a person is kept: no address, no user agent, only the copy's
+// id and tag, what its loader reported, and the server's time. The backend is chosen by the
+// address: postgresql://... or postgres://... is a PostgreSQL server (store/postgresql), which
+// the endpoints of several machines write to; anything else is an SQLite file (store/sqlite),
+// which every worker of one machine's endpoint writes at once.
 #pragma once
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "report_query.h"
-
-struct sqlite3;
-class PostgresStore;
-
-// One group of the funnel: what its copies did.
-struct FunnelRow {
-    std::string key;
-    std::uint64_t served = 0, chosen = 0, cancelled = 0, installerStarted = 0, message3 = 0, message4 = 0,
-                  message5 = 0, message7 = 0, noEnd = 0;
-};
-
-struct DayRow {
-    std::string day;
-    std::uint64_t served = 0, installerStarted = 0;
-};
+#include "store/backend.h"
+#include "store/records.h"
 
 class Store {
   public:
@@ -38,7 +25,7 @@ class Store {
     // The same for an endpoint's records: a PostgreSQL store connects in its writer, never
     // while a request waits, and gives the last records flushSeconds when the store is let go.
     bool OpenForRecords(const std::string& path, int flushSeconds, std::string* why);
-    bool IsOpen() const { return db_ != nullptr || pg_ != nullptr; }
+    bool IsOpen() const { return backend_ != nullptr; }
     // One row each; false with *why when the store cannot take it (SQLite locked past its
     // time-out, a full disk; PostgreSQL's queue full, where an empty *why means that the outage
     // has been logged already): the caller serves on and logs why.
@@ -55,9 +42,5 @@ class Store {
     bool Prune(std::int64_t before, std::uint64_t* downloads, std::uint64_t* reports, std::string* why);
 
   private:
-    bool Run(const char* sql, std::string* why);
-    bool Select(const std::string& sql, const std::vector<std::int64_t>& params,
-                std::vector<std::vector<std::string>>* rows, std::string* why);
-    sqlite3* db_ = nullptr;
-    std::unique_ptr<PostgresStore> pg_;
+    std::unique_ptr<StoreBackend> backend_;
 };

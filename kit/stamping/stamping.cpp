@@ -1,9 +1,9 @@
 // Stamping shared by the kit's commands.
-#include "stamping.h"
+#include "stamping/stamping.h"
 
 #include "stamp/signed_program.h"
 #include "stamp/stamp_view.h"
-#include "text_encoding.h"
+#include "util/text_encoding.h"
 
 #include <cstdio>
 

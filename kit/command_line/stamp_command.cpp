@@ -1,12 +1,13 @@
 // loaderkit stamp: writes the stamp the loader reads at start, or shows the one a file carries.
-#include "commands.h"
-#include "files.h"
-#include "options.h"
+#include "command_line/commands.h"
+#include "util/files.h"
+#include "command_line/options.h"
+#include "stamping/file_source.h"
 #include "stamp/signed_program.h"
 #include "stamp/stamp_view.h"
 #include "stamp/stamp_writer.h"
-#include "stamping.h"
-#include "text_encoding.h"
+#include "stamping/stamping.h"
+#include "util/text_encoding.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Query reading without percent-decoding, so escapes never smuggle a character past the check.
-#include "download_query.h"
+#include "endpoint/download_query.h"
 
 // The tag from the query, or an empty string with *why set. Nothing is percent-decoded: an
 // escape is not a tag character, so "%00", "%2F" and the like are refused as they stand.

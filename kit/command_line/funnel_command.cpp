@@ -1,9 +1,9 @@
 // loaderkit funnel: what became of the copies served, from the endpoint's store.
-#include "commands.h"
-#include "files.h"
-#include "funnel_page.h"
-#include "options.h"
-#include "store.h"
+#include "command_line/commands.h"
+#include "command_line/options.h"
+#include "funnel/views.h"
+#include "store/store.h"
+#include "util/files.h"
 
 #include <cinttypes>
 #include <cstdlib>
@@ -56,16 +56,6 @@ std::int64_t DayStart(const std::string& date) {
     return back.tm_mday == d ? at : -1;  // 2026-02-30 is refused, not moved to March
 }
 
-// A key as JSON text: keys hold only what the store's reading allowed, but quote anyway.
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) continue;
-        out += c;
-    }
-    return out + "\"";
-}
 }  // namespace
 
 int FunnelCommand(int argc, char** argv) {
@@ -104,43 +94,17 @@ int FunnelCommand(int argc, char** argv) {
                     o.Get("--prune-before").c_str());
         return 0;
     }
-    std::vector<FunnelRow> rows;
-    if (!store.Funnel(by, since, until, &rows, &why)) return KitError("funnel", why);
+    Funnel funnel;
+    if (!ReadFunnel(store, by, since, until, o.Has("--html"), &funnel, &why)) return KitError("funnel", why);
     if (o.Has("--html")) {
-        std::vector<DayRow> days;
-        if (!store.Daily(since, until, &days, &why)) return KitError("funnel", why);
-        std::string period = "From " + (o.Has("--since") ? o.Get("--since") : std::string("the first record")) + " to " +
-                             (o.Has("--until") ? o.Get("--until") : std::string("the last")) + " (UTC).";
-        std::string page = FunnelPage(rows, days, period);
+        funnel.period = "From " + (o.Has("--since") ? o.Get("--since") : std::string("the first record")) + " to " +
+                        (o.Has("--until") ? o.Get("--until") : std::string("the last")) + " (UTC).";
+        std::string page = FunnelPage(funnel);
         if (!WriteOutput(o.Get("--html"), std::vector<unsigned char>(page.begin(), page.end()), false, why))
             return KitError("funnel", why);
         return 0;
     }
-    if (o.Has("--json")) {
-        std::string out = "{\"groups\": [";
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const FunnelRow& r = rows[i];
-            char counts[512];
-            std::snprintf(counts, sizeof counts,
-                          ", \"served\": %" PRIu64 ", \"chosen\": %" PRIu64 ", \"cancelled\": %" PRIu64
-                          ", \"installer_started\": %" PRIu64 ", \"message_3\": %" PRIu64 ", \"message_4\": %" PRIu64
-                          ", \"message_5\": %" PRIu64 ", \"message_7\": %" PRIu64 ", \"no_end\": %" PRIu64 "}",
-                          r.served, r.chosen, r.cancelled, r.installerStarted, r.message3, r.message4, r.message5,
-                          r.message7, r.noEnd);
-            out += (i ? ", {\"key\": " : "{\"key\": ") + Json(r.key) + counts;
-        }
-        std::printf("%s]}\n", out.c_str());
-        return 0;
-    }
-    std::printf("%-12s %8s %8s %9s %9s %9s %9s %9s %9s %8s %8s\n", by.c_str(), "served", "chosen", "cancelled",
-                "installer", "message-3", "message-4", "message-5", "message-7", "no-end", "started");
-    for (const FunnelRow& r : rows) {
-        char share[16] = "-";
-        if (r.served > 0) std::snprintf(share, sizeof share, "%.1f%%", 100.0 * double(r.installerStarted) / double(r.served));
-        std::printf("%-12s %8" PRIu64 " %8" PRIu64 " %9" PRIu64 " %9" PRIu64 " %9" PRIu64 " %9" PRIu64 " %9" PRIu64
-                    " %9" PRIu64 " %8" PRIu64 " %8s\n",
-                    r.key.empty() ? "(none)" : r.key.c_str(), r.served, r.chosen, r.cancelled, r.installerStarted,
-                    r.message3, r.message4, r.message5, r.message7, r.noEnd, share);
-    }
+    std::string out = o.Has("--json") ? FunnelJson(funnel) : FunnelText(funnel);
+    if (!WriteStandardOutput(out.data(), out.size(), why)) return KitError("funnel", why);
     return 0;
 }
