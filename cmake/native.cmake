@@ -43,7 +43,9 @@ add_executable(native_tests
   tests/native/package_names_test.cpp
   tests/native/stamp_layout_test.cpp
   tests/native/notice_format_test.cpp
-  tests/native/meter_and_uninstall_test.cpp)
+  tests/native/meter_and_uninstall_test.cpp
+  kit/store/store_test.cpp
+  kit/funnel/views_test.cpp)
 target_compile_options(native_tests PRIVATE ${WARNINGS})
 # The kit's own cases, and the endpoint's reading of a report, which the loader's report must pass.
 target_link_libraries(native_tests PRIVATE kit GTest::gtest_main)
