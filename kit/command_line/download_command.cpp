@@ -2,6 +2,7 @@
 #include "command_line/commands.h"
 #include "command_line/options.h"
 #include "endpoint/answer.h"
+#include "endpoint/fastcgi_responder.h"
 #include "util/files.h"
 
 #include <cstdio>

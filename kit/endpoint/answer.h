@@ -1,4 +1,5 @@
-// The download endpoint's answer, shared by the CGI program and the resident FastCGI responder.
+// The download endpoint's answer, shared by the CGI program and the resident FastCGI responder
+// (fastcgi_responder.h).
 #pragma once
 #include <functional>
 #include <string>
@@ -24,8 +25,3 @@ struct ProgramCache {
 // and per report, opened from LOADERKIT_DATABASE when first needed; one it cannot write costs
 // the row and a line in logLine, never the answer.
 std::string AnswerDownload(const RequestParams& params, ProgramCache* cache, Store* store, std::string* logLine);
-
-// Runs the resident FastCGI responder until SIGTERM or SIGINT: listens on socketPath (a Unix
-// socket path, or HOST:PORT), or when empty on the listening socket passed as standard input;
-// workers processes answer (0: one per processor, at least 2). Returns the exit code.
-int RunFastCgiResponder(const std::string& socketPath, int workers);

@@ -3,6 +3,8 @@
 // hands each connection to an idle one; each keeps the program in memory and answers one
 // request at a time, whole. A worker that dies takes only the request it was answering with
 // it (the web server answers that one with 502); the others go on meanwhile.
+#include "endpoint/fastcgi_responder.h"
+
 #include "endpoint/answer.h"
 
 #include <fcgiapp.h>
