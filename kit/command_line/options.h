@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "util/kit_error.h"
+
 struct Options {
     std::map<std::string, std::string> values;
     std::map<std::string, std::vector<std::string>> repeated;
@@ -59,11 +61,4 @@ inline Options ParseOptions(int argc, char** argv, const std::set<std::string>& 
         }
     }
     return o;
-}
-
-// Prints "loaderkit COMMAND: MESSAGE" on standard error and returns code, the exit code to use:
-// 1 for a value that cannot be used, 2 for a usage error.
-inline int KitError(const char* command, const std::string& message, int code = 1) {
-    std::fprintf(stderr, "loaderkit %s: %s\n", command, message.c_str());
-    return code;
 }

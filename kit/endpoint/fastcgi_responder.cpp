@@ -27,7 +27,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "command_line/options.h"
+#include "util/kit_error.h"
 
 namespace {
 // How long a stop waits for the answers under way before it ends the workers that still write:
