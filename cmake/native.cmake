@@ -19,27 +19,15 @@ if(LOADER_SANITIZE)
   target_link_options(loader_core PUBLIC ${SANITIZERS})
 endif()
 
-add_executable(loaderkit kit/main.cpp kit/stamp_command.cpp kit/scramble_command.cpp kit/site_command.cpp kit/download_command.cpp kit/download_query.cpp kit/files.cpp
-  kit/report_query.cpp kit/store.cpp kit/store_postgresql.cpp kit/funnel_command.cpp kit/funnel_page.cpp kit/fastcgi_responder.cpp kit/stamping.cpp kit/text_encoding.cpp)
-target_compile_options(loaderkit PRIVATE ${WARNINGS})
-# The resident download responder speaks FastCGI through Debian's libfcgi (libfcgi-dev).
-find_path(FCGI_INCLUDE_DIR fcgiapp.h REQUIRED)
-find_library(FCGI_LIBRARY fcgi REQUIRED)
-target_include_directories(loaderkit PRIVATE ${FCGI_INCLUDE_DIR})
-# The store: the system's SQLite (libsqlite3-dev), or a PostgreSQL server through libpq (libpq-dev).
-find_package(SQLite3 REQUIRED)
-# libpq is loaded at run time, when a PostgreSQL store is used: its header only here.
-find_path(PQ_INCLUDE_DIR libpq-fe.h PATH_SUFFIXES postgresql REQUIRED)
-find_package(Threads REQUIRED)
-target_include_directories(loaderkit PRIVATE ${PQ_INCLUDE_DIR})
-target_link_libraries(loaderkit PRIVATE loader_core ${FCGI_LIBRARY} SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
+add_subdirectory(kit)
 if(NOT LOADER_SANITIZE)
   # What Debian builds its own programs with: a fortified C library, stack protection, a
   # position-independent program and read-only relocations.
-  target_compile_definitions(loaderkit PRIVATE _FORTIFY_SOURCE=2)
-  foreach(target loaderkit loader_core)
+  foreach(target loaderkit kit loader_core)
     target_compile_options(${target} PRIVATE -fstack-protector-strong -fPIE -Wformat -Werror=format-security)
   endforeach()
+  target_compile_definitions(loaderkit PRIVATE _FORTIFY_SOURCE=2)
+  target_compile_definitions(kit PRIVATE _FORTIFY_SOURCE=2)
   target_link_options(loaderkit PRIVATE -pie -Wl,-z,relro,-z,now)
   include(${CMAKE_SOURCE_DIR}/cmake/package.cmake)
 endif()
@@ -55,12 +43,12 @@ add_executable(native_tests
   tests/native/package_names_test.cpp
   tests/native/stamp_layout_test.cpp
   tests/native/notice_format_test.cpp
-  tests/native/meter_and_uninstall_test.cpp)
+  tests/native/meter_and_uninstall_test.cpp
+  kit/store/store_test.cpp
+  kit/funnel/views_test.cpp)
 target_compile_options(native_tests PRIVATE ${WARNINGS})
-# The endpoint's reading of a report, which the loader's report must pass.
-target_sources(native_tests PRIVATE kit/report_query.cpp kit/download_query.cpp)
-target_include_directories(native_tests PRIVATE kit)
-target_link_libraries(native_tests PRIVATE loader_core GTest::gtest_main)
+# The kit's own cases, and the endpoint's reading of a report, which the loader's report must pass.
+target_link_libraries(native_tests PRIVATE kit GTest::gtest_main)
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
 
 add_test(NAME kit_cli COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/native/kit_cli_test.py $<TARGET_FILE:loaderkit> -v)

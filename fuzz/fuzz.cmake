@@ -14,5 +14,6 @@ foreach(target fuzz_reply fuzz_stamp fuzz_notice fuzz_command_line fuzz_signed_p
   add_test(NAME ${target} COMMAND ${target} -max_total_time=${FUZZ_SECONDS} -max_len=4096 -print_final_stats=0 ${corpus})
 endforeach()
 # The endpoint's query reader is the kit's own: it comes from anyone on the web.
-target_sources(fuzz_download_query PRIVATE ${CMAKE_SOURCE_DIR}/kit/download_query.cpp ${CMAKE_SOURCE_DIR}/kit/report_query.cpp)
-target_include_directories(fuzz_download_query PRIVATE ${CMAKE_SOURCE_DIR}/kit)
+add_subdirectory(${CMAKE_SOURCE_DIR}/kit ${CMAKE_BINARY_DIR}/kit)
+target_compile_options(kit PRIVATE -fsanitize=fuzzer-no-link,address,undefined -g)
+target_link_libraries(fuzz_download_query PRIVATE kit)

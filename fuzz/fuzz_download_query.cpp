@@ -1,8 +1,8 @@
 // The endpoint's queries: whatever arrives, a download's answer is a tag of 1 to 11 tag
 // characters or a reason, never both and never neither; a report is read whole, with every
 // field within its bounds, or refused with a reason.
-#include "download_query.h"
-#include "report_query.h"
+#include "endpoint/download_query.h"
+#include "endpoint/report_query.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Package variant rules and the two file names; the report's query, as the endpoint reads it.
 #include "net/package_names.h"
 #include "net/report_fields.h"
-#include "report_query.h"
+#include "endpoint/report_query.h"
 
 #include <gtest/gtest.h>
 
