@@ -25,11 +25,12 @@ int DrawnSegments;
 // The percentage that the meter's name holds, plus one; 0 while it holds none.
 int NamedPercentPlusOne;
 
-// A pen or brush, deleted when it leaves scope: after the memory DC that had it selected.
+// A pen, brush or bitmap, deleted when it leaves scope: after the memory DC that had it selected,
+// or once it is no longer selected.
 class GdiObject {
 public:
     explicit GdiObject(HGDIOBJ h) : h_(h) {}
-    ~GdiObject() { DeleteObject(h_); }
+    [[gnu::noinline]] ~GdiObject() { DeleteObject(h_); }
     GdiObject(const GdiObject&) = delete;
     GdiObject& operator=(const GdiObject&) = delete;
     HGDIOBJ get() const { return h_; }
@@ -38,12 +39,20 @@ private:
     HGDIOBJ h_;
 };
 
+// Every selection, system colour and rectangle goes through these, out of line, as every deletion goes through
+// ~GdiObject: one call of each GDI function instead of one at each of the places that use it,
+// which keeps the program's code and relocations small.
+[[gnu::noinline]] void Select(HDC mem, HGDIOBJ object) { SelectObject(mem, object); }
+[[gnu::noinline]] void SelectStock(HDC mem, int object) { Select(mem, GetStockObject(object)); }
+[[gnu::noinline]] COLORREF SystemColour(int index) { return GetSysColor(index); }
+[[gnu::noinline]] void Box(HDC mem, int left, int top, int right, int bottom) { Rectangle(mem, left, top, right, bottom); }
+
 void PaintBackground(HDC mem, int cx, int cy) {
-    GdiObject background(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
-    SelectObject(mem, GetStockObject(NULL_PEN));
-    SelectObject(mem, background.get());
-    Rectangle(mem, 0, 1, cx - 2, cy);
-    SelectObject(mem, GetStockObject(NULL_BRUSH));
+    GdiObject background(CreateSolidBrush(SystemColour(COLOR_BTNFACE)));
+    SelectStock(mem, NULL_PEN);
+    Select(mem, background.get());
+    Box(mem, 0, 1, cx - 2, cy);
+    SelectStock(mem, NULL_BRUSH);
     DrawnSegments = 0;
 }
 
@@ -59,41 +68,46 @@ void NameMeter(HWND meter, int percent) {
     NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, meter, OBJID_WINDOW, CHILDID_SELF);
 }
 
-void CreateMeterBitmap(HDC dc, HDC mem, int cx, int cy, HWND meter) {
+// Makes MeterBitmap, paints its background and hands it to the control; the bitmap, or null.
+HBITMAP CreateMeterBitmap(HDC dc, HDC mem, int cx, int cy, HWND meter) {
     HighlightSegments = HighContrastOn();
-    MeterBitmap = CreateCompatibleBitmap(dc, cx, cy);
-    if (MeterBitmap == nullptr) return;
-    SelectObject(mem, MeterBitmap);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, cx, cy);
+    MeterBitmap = bitmap;
+    if (bitmap == nullptr) return nullptr;
+    Select(mem, bitmap);
     PaintBackground(mem, cx, cy);
-    PostMessageA(meter, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(MeterBitmap));
+    PostMessageA(meter, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+    return bitmap;
+}
+// The segments that the counts call for, then both frames over them, into bitmap selected into
+// mem. The last pen is put back to a stock one, so that no object is deleted while selected.
+void DrawSegmentsAndFrames(HDC mem, HBITMAP bitmap, int cx, int cy) {
+    Select(mem, bitmap);
+    int segW = MeterSegmentWidth(cx);
+    int count = MeterSegmentCount(ReceivedBytes.load(), TotalBytes, cx);
+    if (count < DrawnSegments) PaintBackground(mem, cx, cy);
+    DrawnSegments = count;
+    GdiObject segments(CreateSolidBrush(HighlightSegments ? SystemColour(COLOR_HIGHLIGHT) : kSegmentColour));
+    Select(mem, segments.get());
+    SelectStock(mem, NULL_PEN);
+    for (int k = 0, left = 2; k < count; ++k, left += segW) Box(mem, left, 2, left + segW, cy - 1);
+    SelectStock(mem, BLACK_PEN);
+    SelectStock(mem, NULL_BRUSH);
+    Box(mem, 0, 0, cx - 2, cy);
+    GdiObject inner(CreatePen(PS_SOLID, 1, SystemColour(COLOR_BTNFACE)));
+    Select(mem, inner.get());
+    Box(mem, 1, 1, cx - 2, cy - 1);
+    SelectStock(mem, NULL_PEN);
 }
 }  // namespace
 
 void DrawProgressMeter(HWND meter, int cx, int cy) {
     HDC dc = GetDC(meter);
     HDC mem = CreateCompatibleDC(dc);
-    if (MeterBitmap == nullptr) CreateMeterBitmap(dc, mem, cx, cy, meter);
+    HBITMAP bitmap = MeterBitmap;
+    if (bitmap == nullptr) bitmap = CreateMeterBitmap(dc, mem, cx, cy, meter);
     ReleaseDC(meter, dc);
-    if (MeterBitmap == nullptr) {
-        DeleteDC(mem);
-        return;
-    }
-    SelectObject(mem, MeterBitmap);
-    int segW = MeterSegmentWidth(cx);
-    int count = MeterSegmentCount(ReceivedBytes.load(), TotalBytes, cx);
-    if (count < DrawnSegments) PaintBackground(mem, cx, cy);
-    DrawnSegments = count;
-    GdiObject segments(CreateSolidBrush(HighlightSegments ? GetSysColor(COLOR_HIGHLIGHT) : kSegmentColour));
-    SelectObject(mem, segments.get());
-    SelectObject(mem, GetStockObject(NULL_PEN));
-    for (int k = 0, left = 2; k < count; ++k, left += segW) Rectangle(mem, left, 2, left + segW, cy - 1);
-    SelectObject(mem, GetStockObject(BLACK_PEN));
-    SelectObject(mem, GetStockObject(NULL_BRUSH));
-    Rectangle(mem, 0, 0, cx - 2, cy);
-    GdiObject inner(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNFACE)));
-    SelectObject(mem, inner.get());
-    Rectangle(mem, 1, 1, cx - 2, cy - 1);
-    // The DC goes first, so that neither object is deleted while selected into it.
+    if (bitmap != nullptr) DrawSegmentsAndFrames(mem, bitmap, cx, cy);
     DeleteDC(mem);
     InvalidateRect(meter, nullptr, FALSE);
 }
@@ -123,8 +137,8 @@ void RecolourProgressMeter(HWND window, bool highContrast) {
 }
 
 void ReleaseProgressMeter() {
-    if (MeterBitmap != nullptr) DeleteObject(MeterBitmap);
+    // Deleting no bitmap is harmless; the next bitmap's background resets the segment count.
+    GdiObject bitmap(MeterBitmap);
     MeterBitmap = nullptr;
-    DrawnSegments = 0;
     NamedPercentPlusOne = 0;
 }
