@@ -39,9 +39,9 @@ private:
     HGDIOBJ h_;
 };
 
-// Every selection, system colour and rectangle goes through these, out of line, as every deletion goes through
-// ~GdiObject: one call of each GDI function instead of one at each of the places that use it,
-// which keeps the program's code and relocations small.
+// Every selection, system colour and rectangle goes through these, out of line, as every
+// deletion goes through ~GdiObject: one call of each GDI function instead of one at each place
+// that uses it, which keeps the program's code and relocations small.
 [[gnu::noinline]] void Select(HDC mem, HGDIOBJ object) { SelectObject(mem, object); }
 [[gnu::noinline]] void SelectStock(HDC mem, int object) { Select(mem, GetStockObject(object)); }
 [[gnu::noinline]] COLORREF SystemColour(int index) { return GetSysColor(index); }
@@ -79,6 +79,7 @@ HBITMAP CreateMeterBitmap(HDC dc, HDC mem, int cx, int cy, HWND meter) {
     PostMessageA(meter, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
     return bitmap;
 }
+
 // The segments that the counts call for, then both frames over them, into bitmap selected into
 // mem. The last pen is put back to a stock one, so that no object is deleted while selected.
 void DrawSegmentsAndFrames(HDC mem, HBITMAP bitmap, int cx, int cy) {
