@@ -6,7 +6,10 @@
 //                         (net/package_selection.cpp), then the notice page, which starts the
 //                         worker (net/download_worker.cpp) and the notice timer (ui/notice_text.cpp).
 //   WM_TIMER 123          ui/notice_text.cpp: the notice's next line, every 500 ms.
-//   WM_DOWNLOAD_PROGRESS  ui/progress_meter.cpp: the meter, after the worker's reads.
+//   WM_DOWNLOAD_PROGRESS  ui/progress_meter.cpp: the meter and its name, after the worker's
+//                         reads; taken only while the download runs.
+//   WM_SYSCOLORCHANGE, WM_SETTINGCHANGE
+//                         ui/progress_meter.cpp: the meter's colours read again (high contrast).
 //   WM_DOWNLOAD_DONE      here, once: the worker's end, then the installer's start (ui/handover.cpp).
 //   WM_TIMER 124          ui/handover.cpp: every 50 ms until the installer is ready for input;
 //                         then here, the old installation moves aside and the window ends.
@@ -55,6 +58,7 @@ enum class Failure : UINT {
 BOOL ShowFailure(HWND hwnd, Failure failure) {
     DownloadWindowPhase = WindowPhase::kFinalMessage;
     ShowStatus(static_cast<UINT>(failure));
+    ClearProgressMeterName(hwnd);
     HWND ok = GetDlgItem(hwnd, IDOK);
     ShowWindow(ok, SW_SHOW);
     SetFocus(ok);
@@ -183,8 +187,14 @@ INT_PTR CALLBACK DownloadWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) 
         }
         return FALSE;
     case WM_DOWNLOAD_PROGRESS:
-        RefreshProgressMeter(hwnd);
+        // The worker posts its progress before its end: one that comes later, or before the
+        // download, is another program's, and would put a percentage beside a final message.
+        if (DownloadWindowPhase == WindowPhase::kDownloading) RefreshProgressMeter(hwnd);
         SetActiveWindow(GetDlgItem(hwnd, IDC_FOCUS_SINK));
+        return FALSE;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+        RecolourProgressMeter(hwnd, HighContrastOn());
         return FALSE;
     case WM_DOWNLOAD_DONE:
         return OnDownloadDone(hwnd, wParam);

@@ -39,6 +39,8 @@
 #define IDS_NETWORK_ERROR 5
 #define IDS_PREPARING 6
 #define IDS_START_FAILED 7
+// A percentage as the language writes it (wsprintfW's %d for the number): the meter's name.
+#define IDS_PERCENT_FORMAT 8
 
 // The private messages are WM_USER + 1 to + 3, and WM_USER + 1 and + 2 are also the dialog
 // messages DM_SETDEFID and DM_REPOSITION. So the download window ends only on an IDOK that comes

@@ -3,6 +3,7 @@ meter, installer download and start, and the old installation moved aside; and e
 with its final message."""
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -202,9 +203,35 @@ class FlowTest(OldInstallationTest):
                 self.assertFalse(os.path.exists(self.file("installer-record.txt")))
 
     def test_a_body_that_is_not_a_program_shows_message_7_and_keeps_the_old_folder(self):
-        proc = self.run_to_message(7, code="JAP", installer=b"this is not a program", size=21)
+        # 1.5 MB at 150 KB/s, after a discovery that takes 1.5 s: the meter's name, which a
+        # screen reader reads, is read all along, also while discovery keeps the window's thread
+        # busy. A read taken before the notice page was asked for was taken while the size was
+        # unknown; one after the final message was shown, beside it.
+        body = b"this is not a program" + bytes(1500000 - 21)
+        self.serve_package(installer=body, language="JAP", installer_file=dict(rate=150000))
+        config = self.config()
+        self.site.routes[(None, "/cfg")].mode, self.site.routes[(None, "/cfg")].delay = "late", 1.5
+        proc = self.start_loader(["HAND", config])
+        self.choose("JAP")
+        final = CHOSEN_TEXTS[7]["JAP"]
+        before, during, after = [], [], []
+        deadline = time.time() + 60
+        while len(after) < 5 and time.time() < deadline:
+            name = self.robot.name(WINDOW, METER)
+            (during if self.requests_for("JAP.JAP") else before).append(name)
+            if self.robot.text(WINDOW, NOTICE) == final:
+                after.append(self.robot.name(WINDOW, METER))
+            time.sleep(0.2)
+        self.final_message(7, code="JAP")
+        self.assertTrue(before, "no read during the discovery")
+        self.assertEqual(set(before), {""}, "no percentage while the size is unknown")
+        self.assertEqual(set(after), {""}, "no percentage beside the final message")
+        percentages = [int(n[:-1]) for n in during if n]
+        self.assertTrue(all(re.fullmatch(r"\d{1,3}%", n) for n in during if n), during)
+        self.assertEqual(percentages, sorted(percentages), "rising")
+        self.assertGreaterEqual(len(set(percentages)), 3, during)
         with open(self.file("cinstall.exe"), "rb") as f:
-            self.assertEqual(f.read(), b"this is not a program")
+            self.assertEqual(f.read(), body)
         self.assertTrue(os.path.exists(self.old))
         self.assertFalse(os.path.exists(self.old + ".old"))
         self.close_with_ok(proc)

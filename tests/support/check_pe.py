@@ -31,7 +31,7 @@ RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6,
 # The chooser's languages, as the string tables name them.
 PLAYER_LANGIDS = (0x0404, 0x0407, 0x0409, 0x0C0A, 0x040C, 0x0410, 0x0411, 0x0412, 0x0413, 0x0416, 0x041D,
                   0x0408, 0x0804, 0x040D, 0x0401, 0x0406)
-MAX_PE32_BYTES = 38 * 1024  # with the player's texts in all sixteen languages
+MAX_PE32_BYTES = 38 * 1024 + 512  # the player's texts in sixteen languages, the meter named and in high contrast
 ASM_V1, ASM_V3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"
 COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
 WINDOWS_SETTINGS = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"

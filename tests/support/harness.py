@@ -131,6 +131,10 @@ class Robot:
         """The control's text as the player reads it (Unicode)."""
         return unescape(self.cmd("text", caption, control)).decode("utf-8")
 
+    def name(self, caption, control=0):
+        """The control's stored text, read even while its window's thread is busy."""
+        return unescape(self.cmd("name", caption, control)).decode("utf-8")
+
     def wait_text(self, caption, control, text, ms=20000):
         """Waits until the control's text contains text; returns the whole text."""
         return unescape(self.cmd("waittext", caption, control, escape(text.encode("utf-8")), ms)).decode("utf-8")

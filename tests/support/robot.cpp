@@ -149,6 +149,14 @@ std::string Run(const std::vector<std::string>& a) {
         if (h == nullptr) return "err no window";
     }
     if (cmd == "text") return "ok " + Escape(GetText(h));
+    if (cmd == "name") {  // caption id: the window text as stored, read without asking the window's
+                          // thread, so even while that thread is busy (as an accessibility client can)
+        wchar_t wide[256];
+        int got = InternalGetWindowText(h, wide, 256);
+        char utf8[4 * 256];
+        int n = WideCharToMultiByte(CP_UTF8, 0, wide, got, utf8, sizeof utf8, nullptr, nullptr);
+        return "ok " + Escape(std::string(utf8, n > 0 ? n : 0));
+    }
     if (cmd == "info") {
         HWND top = FindTop(a[1]);
         char line[256];

@@ -100,9 +100,24 @@ TEST(DownloadWindowLanguage, StatusAndFinalMessageReadInTheLanguageChosen) {
     SelectedLanguageIndex = -1;
 }
 
-TEST_F(DownloadWindowTest, ProgressRedrawsTheMeterIntoItsBitmap) {
+// The meter's pixel at (x, y).
+COLORREF MeterPixel(int x, int y) {
+    HDC mem = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(mem, MeterBitmap);
+    COLORREF c = GetPixel(mem, x, y);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    return c;
+}
+
+TEST_F(DownloadWindowTest, ProgressRedrawsAndNamesTheMeterOnlyWhileTheDownloadRuns) {
+    HWND meter = GetDlgItem(hwnd_, IDC_METER);
     TotalBytes = 100;
     ReceivedBytes = 50;
+    SendMessageA(hwnd_, WM_DOWNLOAD_PROGRESS, 1, 0);
+    EXPECT_EQ(MeterBitmap, nullptr) << "no download runs yet: another program's message";
+    EXPECT_EQ(Text(meter), "");
+    DownloadWindowPhase = WindowPhase::kDownloading;
     SendMessageA(hwnd_, WM_DOWNLOAD_PROGRESS, 1, 0);
     EXPECT_NE(MeterBitmap, nullptr);
     MSG m;
@@ -111,6 +126,23 @@ TEST_F(DownloadWindowTest, ProgressRedrawsTheMeterIntoItsBitmap) {
     }
     EXPECT_EQ(reinterpret_cast<HBITMAP>(SendDlgItemMessageA(hwnd_, IDC_METER, STM_GETIMAGE, IMAGE_BITMAP, 0)),
               MeterBitmap);
+    EXPECT_EQ(Text(meter), "50%");
+    // High contrast chosen, then the system's settings change: read again (off under Wine), the
+    // segments are navy again at once.
+    RecolourProgressMeter(hwnd_, true);
+    EXPECT_EQ(MeterPixel(2, 5), GetSysColor(COLOR_HIGHLIGHT));
+    for (UINT msg : {UINT{WM_SYSCOLORCHANGE}, UINT{WM_SETTINGCHANGE}}) {
+        RecolourProgressMeter(hwnd_, true);
+        SendMessageA(hwnd_, msg, 0, 0);
+        EXPECT_EQ(MeterPixel(2, 5), COLORREF{0x800000}) << "navy, message " << msg;
+    }
+    // The download fails: the final message takes the percentage away, and a progress message
+    // that comes after it brings none back.
+    SendMessageA(hwnd_, WM_DOWNLOAD_DONE, 0, 0);
+    EXPECT_EQ(Text(meter), "");
+    ReceivedBytes = 70;
+    SendMessageA(hwnd_, WM_DOWNLOAD_PROGRESS, 1, 0);
+    EXPECT_EQ(Text(meter), "");
     DestroyWindow(hwnd_);
     EXPECT_EQ(MeterBitmap, nullptr) << "the bitmap is deleted with the window";
 }
@@ -129,6 +161,8 @@ TEST(DownloadWindowHelpers, StringsAndLayoutToggle) {
         {6, IDS_PREPARING, L"\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306e\u6e96\u5099\u3092\u3057\u3066\u3044\u307e\u3059..."},
         {1, IDS_INITIALIZING, L"Initialisierung..."},
         {6, IDS_TITLE, L"Downloading..."},
+        {1, IDS_PERCENT_FORMAT, L"%d\u00a0%%"},  // a no-break space before the sign in German
+        {6, IDS_PERCENT_FORMAT, L"%d%%"},
         {6, 99, L""},
     };
     for (const auto& c : cases) {
