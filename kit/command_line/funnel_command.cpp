@@ -87,7 +87,8 @@ int FunnelCommand(int argc, char** argv) {
 
     Store store;
     std::string why;
-    if (!store.Open(path, &why)) return KitError("funnel", why);
+    if (!(o.Has("--prune-before") ? store.OpenForPruning(path, &why) : store.Open(path, &why)))
+        return KitError("funnel", why);
     if (o.Has("--prune-before")) {
         std::uint64_t downloads = 0, reports = 0;
         if (!store.Prune(since, &downloads, &reports, &why)) return KitError("funnel", why);
@@ -100,6 +101,7 @@ int FunnelCommand(int argc, char** argv) {
     if (o.Has("--html")) {
         funnel.period = "From " + (o.Has("--since") ? o.Get("--since") : std::string("the first record")) + " to " +
                         (o.Has("--until") ? o.Get("--until") : std::string("the last")) + " (UTC).";
+        funnel.written = std::time(nullptr);
         std::string page = FunnelPage(funnel);
         if (!WriteOutput(o.Get("--html"), std::vector<unsigned char>(page.begin(), page.end()), false, why))
             return KitError("funnel", why);

@@ -286,6 +286,12 @@ class KitTest(KitFixture):
             nodes.append(self.path("full"))
         except PermissionError:
             pass  # devices are made by root only
+        # The funnel reads a store that the endpoint made (with one report, as CGI).
+        made = subprocess.run([KIT, "download"], capture_output=True, timeout=60, env=dict(
+            os.environ, GATEWAY_INTERFACE="CGI/1.1", REQUEST_METHOD="GET", DOCUMENT_URI="/report",
+            QUERY_STRING="v=1&event=chosen&tag=Q&lang=ENG&os=10.0&wow64=0&build=paced",
+            LOADERKIT_PROGRAM=self.program, LOADERKIT_DATABASE=self.path("store.sqlite")))
+        self.assertTrue(made.stdout.startswith(b"Status: 204"), made)
         for node in nodes:
             before = os.lstat(node)
             for args in (["stamp", "--in", self.program, "--tag", "V"], ["scramble", "--text", "abc"],
