@@ -36,7 +36,8 @@ const char kHelp[] =
     "  --html FILE        one self-contained page of the funnel per tag (no script, font or\n"
     "                     picture from elsewhere): bars, failures by outcome, copies served and\n"
     "                     installers started per day as a line chart, every number also in\n"
-    "                     tables; written whole, then renamed into place ('-': standard output)\n"
+    "                     tables, and when it was written (UTC); written whole, then renamed\n"
+    "                     into place ('-': standard output)\n"
     "  --prune-before DATE  remove every record before DATE and say how many\n";
 
 // Seconds since 1970 at the start of DATE (YYYY-MM-DD, UTC), or -1.
