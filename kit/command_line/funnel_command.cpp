@@ -36,7 +36,8 @@ const char kHelp[] =
     "  --html FILE        one self-contained page of the funnel per tag (no script, font or\n"
     "                     picture from elsewhere): bars, failures by outcome, copies served and\n"
     "                     installers started per day as a line chart, every number also in\n"
-    "                     tables; written whole, then renamed into place ('-': standard output)\n"
+    "                     tables, and when it was written (UTC); written whole, then renamed\n"
+    "                     into place ('-': standard output)\n"
     "  --prune-before DATE  remove every record before DATE and say how many\n";
 
 // Seconds since 1970 at the start of DATE (YYYY-MM-DD, UTC), or -1.
@@ -87,7 +88,8 @@ int FunnelCommand(int argc, char** argv) {
 
     Store store;
     std::string why;
-    if (!store.Open(path, &why)) return KitError("funnel", why);
+    if (!(o.Has("--prune-before") ? store.OpenForPruning(path, &why) : store.Open(path, &why)))
+        return KitError("funnel", why);
     if (o.Has("--prune-before")) {
         std::uint64_t downloads = 0, reports = 0;
         if (!store.Prune(since, &downloads, &reports, &why)) return KitError("funnel", why);
@@ -100,6 +102,7 @@ int FunnelCommand(int argc, char** argv) {
     if (o.Has("--html")) {
         funnel.period = "From " + (o.Has("--since") ? o.Get("--since") : std::string("the first record")) + " to " +
                         (o.Has("--until") ? o.Get("--until") : std::string("the last")) + " (UTC).";
+        funnel.written = std::time(nullptr);
         std::string page = FunnelPage(funnel);
         if (!WriteOutput(o.Get("--html"), std::vector<unsigned char>(page.begin(), page.end()), false, why))
             return KitError("funnel", why);

@@ -14,6 +14,7 @@ struct Funnel {
     std::vector<FunnelRow> groups;  // sorted by key
     std::vector<DayRow> days;       // oldest first; read for the page only
     std::string period;             // the page's heading: which period this is
+    std::int64_t written = 0;       // when the page is written (seconds since 1970), which it shows
 };
 
 // Reads the funnel grouped by `by` of the records at or after since and before until; the days

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 std::string Escaped(const std::string& text) {
@@ -58,6 +59,17 @@ std::string Bars(const std::string& label, const std::vector<std::pair<std::stri
 }
 
 std::string Cell(std::uint64_t n) { return "<td>" + Number(n) + "</td>"; }
+
+// The moment a page was written, to the second, in UTC: a page published by a timer says how old
+// it is when a run has failed since.
+std::string Written(std::int64_t at) {
+    std::tm t{};
+    time_t seconds = static_cast<time_t>(at);
+    char text[64] = "";
+    if (gmtime_r(&seconds, &t) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &t) == 0)
+        return "at an unknown time";
+    return text;
+}
 }  // namespace
 
 std::string FunnelPage(const Funnel& funnel) {
@@ -71,7 +83,7 @@ std::string FunnelPage(const Funnel& funnel) {
         "table{border-collapse:collapse;margin:0.5em 0 2em}th,td{border:1px solid #999;padding:3px 8px;"
         "text-align:right}th:first-child,td:first-child{text-align:left}"
         "figure{margin:0.5em 0}figcaption{font-weight:bold}</style></head><body>\n"
-        "<h1>Download funnel</h1>\n<p>" + Escaped(period) + "</p>\n";
+        "<h1>Download funnel</h1>\n<p>" + Escaped(period) + "</p>\n<p>Written " + Written(funnel.written) + ".</p>\n";
 
     std::uint64_t most = 0;
     for (const FunnelRow& g : groups) most = std::max({most, g.served, g.chosen, g.installerStarted});

@@ -19,6 +19,7 @@ Funnel Fixed() {
     f.groups = {none, odd, busy};
     f.days = {{"2024-10-04", 8, 4}};
     f.period = "From <x> & \"y\" to the last (UTC).";
+    f.written = 20000 * 86400 + 13 * 3600 + 5 * 60 + 9;
     return f;
 }
 }  // namespace
@@ -49,7 +50,9 @@ TEST(FunnelViews, ThePageEscapesEveryTextAndScalesToItsLargestCount) {
     std::string page = FunnelPage(Fixed());
     EXPECT_EQ(page.find("<q"), std::string::npos);
     EXPECT_EQ(page.find("<x>"), std::string::npos);
-    EXPECT_NE(page.find("<p>From &lt;x&gt; &amp; &quot;y&quot; to the last (UTC).</p>"), std::string::npos);
+    EXPECT_NE(page.find("<p>From &lt;x&gt; &amp; &quot;y&quot; to the last (UTC).</p>\n"
+                        "<p>Written 2024-10-04 13:05:09 UTC.</p>\n"),
+              std::string::npos);
     EXPECT_NE(page.find("<tr><td>&lt;q&quot;&amp;\\\x01&gt;</td><td>3</td><td>3</td><td>0</td><td>1</td><td>1</td>"
                         "<td>1</td><td>0</td><td>0</td><td>0</td></tr>"),
               std::string::npos);

@@ -9,6 +9,10 @@
 
 #include "store/records.h"
 
+// What a store is opened for. Reading (the funnel's views) writes nothing at all; pruning
+// removes rows and nothing else; only an endpoint's records create or upgrade the schema.
+enum class StoreUse { kReading, kPruning, kRecords };
+
 class StoreBackend {
   public:
     virtual ~StoreBackend() = default;
@@ -20,9 +24,16 @@ class StoreBackend {
                         std::vector<std::vector<std::string>>* rows, std::string* why) = 0;
     // One statement that changes rows, its one parameter bound to $1; the number changed into *changed.
     virtual bool Change(const char* sql, std::int64_t param, std::uint64_t* changed, std::string* why) = 0;
+    // The column that names one row of a table, for removing rows a batch at a time.
+    virtual const char* RowKey() const = 0;
     // The expression for the UTC day (YYYY-MM-DD) of the column `at`, in this store's dialect.
     virtual const char* DayOfAt() const = 0;
 };
+
+// The message with the address's secrets taken out: its user info (USER:PASSWORD@) and any
+// password= setting, in the address as a whole and on their own, as libpq quotes them in its
+// errors. Every message that may hold an address goes through this before it is printed.
+std::string WithoutSecrets(std::string message, const std::string& address);
 
 // One schema version for every backend: a store written by a later release is left alone.
 constexpr int kSchemaVersion = 1;

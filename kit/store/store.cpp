@@ -3,15 +3,18 @@
 #include "store/store.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "store/postgresql/postgresql_store.h"
 #include "store/sqlite/sqlite_store.h"
 
 namespace {
-// A backend opened for reading the funnel, or for an endpoint's records (flushSeconds: how long
-// the last records may take to leave when the store is let go).
-using OpenBackend = std::unique_ptr<StoreBackend> (*)(const std::string& address, bool forRecords, int flushSeconds,
+// A backend opened for its use (flushSeconds: how long an endpoint's last records may take to
+// leave when the store is let go).
+using OpenBackend = std::unique_ptr<StoreBackend> (*)(const std::string& address, StoreUse use, int flushSeconds,
                                                      std::string* why);
 
 struct Scheme {
@@ -23,12 +26,87 @@ struct Scheme {
 // ?host=/run/postgresql&sslmode=...). Any other address is an SQLite file's path.
 const Scheme kSchemes[] = {{"postgresql://", OpenPostgresStore}, {"postgres://", OpenPostgresStore}};
 
-OpenBackend BackendFor(const std::string& address) {
-    for (const Scheme& s : kSchemes)
-        if (address.rfind(s.prefix, 0) == 0) return s.open;
+// A scheme is read whatever its case, as in any URI: PostgreSQL://... is a server, never a file
+// named so with its password in its name. libpq knows only the lower-case form, which *address
+// is given.
+OpenBackend BackendFor(std::string* address) {
+    for (const Scheme& s : kSchemes) {
+        std::size_t n = std::char_traits<char>::length(s.prefix);
+        if (address->size() < n) continue;
+        std::string head = address->substr(0, n);
+        for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (head != s.prefix) continue;
+        address->replace(0, n, head);
+        return s.open;
+    }
     return OpenSqliteStore;
 }
+
+void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
+    if (from.empty()) return;
+    for (std::size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
+        text->replace(at, from.size(), to);
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The text with its well-formed %XX decoded, the rest as it is.
+std::string PercentDecoded(const std::string& text) {
+    std::string out;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        int high = k + 2 < text.size() && text[k] == '%' ? HexValue(text[k + 1]) : -1;
+        int low = high >= 0 ? HexValue(text[k + 2]) : -1;
+        if (low >= 0) out += static_cast<char>(high * 16 + low), k += 2;
+        else out += text[k];
+    }
+    return out;
+}
 }  // namespace
+
+std::string WithoutSecrets(std::string message, const std::string& address) {
+    const std::string hidden = "(hidden)";
+    std::vector<std::string> secrets;
+    std::string shown = address;
+    // The user info: after the scheme, up to its last '@' before the query, however malformed
+    // the rest is (libpq stops at the first '@'; a password with an '@' of its own is hidden whole).
+    std::size_t scheme = address.find("://");
+    if (scheme != std::string::npos) {
+        std::size_t start = scheme + 3, query = address.find('?', start);
+        std::size_t at = address.rfind('@', query == std::string::npos ? std::string::npos : query);
+        if (at != std::string::npos && at >= start) {
+            // A user's name alone is no secret (a message may name the user); with a password
+            // it is hidden too, as the two are quoted together.
+            std::string info = address.substr(start, at - start);
+            std::size_t colon = info.find(':');
+            if (colon != std::string::npos) secrets.push_back(info), secrets.push_back(info.substr(colon + 1));
+            shown.erase(start, at + 1 - start);
+        }
+    }
+    // password=VALUE, in a URI's query or a key=value string, up to '&', a space or its quote.
+    std::string lower = address;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (std::size_t at = lower.find("password="); at != std::string::npos; at = lower.find("password=", at + 1)) {
+        std::size_t start = at + 9, end;
+        if (start < address.size() && address[start] == '\'') {
+            end = address.find('\'', start + 1);
+            end = end == std::string::npos ? address.size() : end + 1;
+        } else {
+            end = address.find_first_of("& ", start);
+            if (end == std::string::npos) end = address.size();
+        }
+        secrets.push_back(address.substr(start, end - start));
+    }
+    for (const std::string& s : std::vector<std::string>(secrets)) secrets.push_back(PercentDecoded(s));
+    ReplaceAll(&message, address, shown);
+    // The longest first: a password inside the user info is hidden with it, not piece by piece.
+    std::sort(secrets.begin(), secrets.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& s : secrets) ReplaceAll(&message, s, hidden);
+    return message;
+}
 
 std::string SchemaStatements(const char* bigInteger, const char* rowKey) {
     const std::string big = bigInteger, key = rowKey;
@@ -44,14 +122,21 @@ std::string SchemaStatements(const char* bigInteger, const char* rowKey) {
 Store::Store() = default;
 Store::~Store() = default;
 
-bool Store::Open(const std::string& path, std::string* why) {
-    backend_ = BackendFor(path)(path, false, 0, why);
+bool Store::OpenFor(const std::string& path, StoreUse use, int flushSeconds, std::string* why) {
+    std::string address = path;
+    backend_ = BackendFor(&address)(address, use, flushSeconds, why);
+    if (!backend_) *why = WithoutSecrets(*why, address);
     return backend_ != nullptr;
 }
 
+bool Store::Open(const std::string& path, std::string* why) { return OpenFor(path, StoreUse::kReading, 0, why); }
+
+bool Store::OpenForPruning(const std::string& path, std::string* why) {
+    return OpenFor(path, StoreUse::kPruning, 0, why);
+}
+
 bool Store::OpenForRecords(const std::string& path, int flushSeconds, std::string* why) {
-    backend_ = BackendFor(path)(path, true, flushSeconds, why);
-    return backend_ != nullptr;
+    return OpenFor(path, StoreUse::kRecords, flushSeconds, why);
 }
 
 bool Store::AddDownload(const std::string& id, const std::string& tag, std::int64_t at, std::string* why) {
@@ -116,7 +201,24 @@ bool Store::Daily(std::int64_t since, std::int64_t until, std::vector<DayRow>* r
     return true;
 }
 
-bool Store::Prune(std::int64_t before, std::uint64_t* downloads, std::uint64_t* reports, std::string* why) {
-    return backend_->Change("DELETE FROM downloads WHERE at < $1", before, downloads, why) &&
-           backend_->Change("DELETE FROM reports WHERE at < $1", before, reports, why);
+bool Store::Prune(std::int64_t before, std::uint64_t* downloads, std::uint64_t* reports, std::string* why,
+                  std::uint64_t batch) {
+    // Longer than the longest sleep of SQLite's busy handler between two tries (100 ms): every
+    // writer waiting on a batch tries again, and succeeds, before the next batch begins.
+    constexpr std::chrono::milliseconds kPause(120);
+    batch = std::max<std::uint64_t>(batch, 1);
+    std::uint64_t* counts[] = {downloads, reports};
+    const char* const tables[] = {"downloads", "reports"};
+    for (int t = 0; t < 2; ++t) {
+        const std::string table = tables[t], key = backend_->RowKey();
+        const std::string sql = "DELETE FROM " + table + " WHERE " + key + " IN (SELECT " + key + " FROM " + table +
+                                " WHERE at < $1 LIMIT " + std::to_string(batch) + ")";
+        *counts[t] = 0;
+        for (std::uint64_t changed = batch; changed == batch;) {
+            if (!backend_->Change(sql.c_str(), before, &changed, why)) return false;
+            *counts[t] += changed;
+            if (changed == batch) std::this_thread::sleep_for(kPause);
+        }
+    }
+    return true;
 }

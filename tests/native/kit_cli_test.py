@@ -286,6 +286,12 @@ class KitTest(KitFixture):
             nodes.append(self.path("full"))
         except PermissionError:
             pass  # devices are made by root only
+        # The funnel reads a store that the endpoint made (with one report, as CGI).
+        made = subprocess.run([KIT, "download"], capture_output=True, timeout=60, env=dict(
+            os.environ, GATEWAY_INTERFACE="CGI/1.1", REQUEST_METHOD="GET", DOCUMENT_URI="/report",
+            QUERY_STRING="v=1&event=chosen&tag=Q&lang=ENG&os=10.0&wow64=0&build=paced",
+            LOADERKIT_PROGRAM=self.program, LOADERKIT_DATABASE=self.path("store.sqlite")))
+        self.assertTrue(made.stdout.startswith(b"Status: 204"), made)
         for node in nodes:
             before = os.lstat(node)
             for args in (["stamp", "--in", self.program, "--tag", "V"], ["scramble", "--text", "abc"],
@@ -1178,9 +1184,14 @@ class PackageTest(unittest.TestCase):
             security = subprocess.run(["systemd-analyze", "security", "--offline=yes", "--threshold=20", "--no-pager",
                                        service], cwd=units, capture_output=True, text=True)
             self.assertEqual(security.returncode, 0, service + security.stdout[-400:] + security.stderr)
+        # The state folders as systemd makes them for the dynamic user: a link to a private one.
+        os.makedirs(os.path.join(target, "var/lib/private/loaderkit"))
+        open(os.path.join(target, "var/lib/private/loaderkit/funnel.sqlite"), "w").close()
+        os.symlink("private/loaderkit", os.path.join(target, "var/lib/loaderkit"))
         subprocess.run(dpkg + ["-r", "loaderkit"], capture_output=True, check=True)
         self.assertFalse(os.path.exists(os.path.join(target, "usr/bin/loaderkit")))
         self.assertTrue(os.path.exists(os.path.join(target, "etc/loaderkit/download.conf")), "removal keeps settings")
+        self.assertTrue(os.path.exists(os.path.join(target, "var/lib/loaderkit/funnel.sqlite")), "and the store")
         # The socket as the operator enables it; a purge takes the link, as it takes the settings.
         wants = os.path.join(target, "etc/systemd/system/sockets.target.wants")
         os.makedirs(wants)
@@ -1188,6 +1199,8 @@ class PackageTest(unittest.TestCase):
         subprocess.run(dpkg + ["-P", "loaderkit"], capture_output=True, check=True)
         self.assertFalse(os.path.exists(os.path.join(target, "etc/loaderkit/download.conf")), "purge takes them")
         self.assertEqual(os.listdir(wants), [], "purge leaves nothing enabled")
+        self.assertEqual([n for n in ("var/lib/loaderkit", "var/lib/private/loaderkit")
+                          if os.path.lexists(os.path.join(target, n))], [], "purge takes the state folders")
 
 
     def test_deployed_in_a_booted_debian_container_upgrades_restart_and_a_purge_leaves_nothing_enabled(self):
@@ -1239,8 +1252,8 @@ class PackageTest(unittest.TestCase):
         box.run("dpkg -P loaderkit")
         self.assertEqual(box.run("ls /etc/systemd/system/sockets.target.wants /etc/systemd/system/*.wants "
                                  "| grep loaderkit || true"), "", "the purge leaves nothing enabled")
-        self.assertEqual(box.run("ls /var/lib/loaderkit-page 2>&1 || true"),
-                         "ls: cannot access '/var/lib/loaderkit-page': No such file or directory")
+        self.assertEqual(box.run("ls -d /var/lib/loaderkit-page /var/lib/loaderkit /var/lib/private/loaderkit "
+                                 "2>/dev/null || true"), "", "the purge leaves no state folder")
         self.assertEqual(box.run("curl -s -o /dev/null -w '%{http_code}' 'http://127.0.0.1/download?tag=A19'"),
                          "502")
 

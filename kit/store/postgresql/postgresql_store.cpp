@@ -60,6 +60,9 @@ bool LoadLibpq(std::string* why) {
 
 constexpr std::size_t kBatch = 500;  // records per transaction
 constexpr std::chrono::milliseconds kLinger(50);
+// The funnel's bounds on one statement and on waiting for a lock: well within the page unit's
+// time-out, and far above what a reading of a busy store takes.
+constexpr int kStatementSeconds = 60, kLockSeconds = 5;
 constexpr long long kSchemaLock = 7429001;  // the advisory lock that serializes creating the schema
 
 const char kDownloadColumns[] = "INSERT INTO downloads (rid, at, id, tag) VALUES ";
@@ -93,7 +96,7 @@ pg_conn* Open(const std::string& address, std::string* why) {
         pq->PQsetNoticeProcessor(db, [](void*, const char*) {}, nullptr);
         return db;
     }
-    *why = "cannot connect to the PostgreSQL store: " + Message(db);
+    *why = WithoutSecrets("cannot connect to the PostgreSQL store: " + Message(db), address);
     pq->PQfinish(db);
     return nullptr;
 }
@@ -118,9 +121,30 @@ bool Do(pg_conn* db, const std::string& sql, std::string* why) {
     return ok;
 }
 
+// The store's schema version, read without a statement that writes: 0 where there is none
+// yet, -1 with *why where it cannot be read.
+int SchemaVersion(pg_conn* db, std::string* why) {
+    PGresult* r = Exec(db, "SELECT to_regclass('loaderkit_schema') IS NOT NULL", {}, why);
+    if (r == nullptr) return -1;
+    bool made = pq->PQgetvalue(r, 0, 0)[0] == 't';
+    pq->PQclear(r);
+    if (!made) return 0;
+    if ((r = Exec(db, "SELECT coalesce(max(version), 0) FROM loaderkit_schema", {}, why)) == nullptr) return -1;
+    int version = std::atoi(pq->PQgetvalue(r, 0, 0));
+    pq->PQclear(r);
+    return version;
+}
+
+std::string TooNew(int version) {
+    return "the PostgreSQL store's schema version " + std::to_string(version) + " is newer than this loaderkit's";
+}
+
 // The schema where it is missing, made by one connection at a time; a schema of a later release
-// is left alone and refused.
+// is left alone and refused. A store that has it is only read.
 bool MakeSchema(pg_conn* db, std::string* why) {
+    int have = SchemaVersion(db, why);
+    if (have > kSchemaVersion) *why = TooNew(have);
+    if (have != 0) return have > 0 && have <= kSchemaVersion;
     if (!Do(db, "BEGIN", why)) return false;
     PGresult* version = nullptr;
     bool ok = Do(db, "SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")", why) &&
@@ -130,8 +154,7 @@ bool MakeSchema(pg_conn* db, std::string* why) {
         ok = Do(db, SchemaStatements("BIGINT", "rid TEXT PRIMARY KEY, "), why) &&
              Do(db, "INSERT INTO loaderkit_schema VALUES (" + std::to_string(kSchemaVersion) + ")", why);
     } else if (ok && std::atoi(pq->PQgetvalue(version, 0, 0)) > kSchemaVersion) {
-        *why = std::string("the PostgreSQL store's schema version ") + pq->PQgetvalue(version, 0, 0) +
-               " is newer than this loaderkit's";
+        *why = TooNew(std::atoi(pq->PQgetvalue(version, 0, 0)));
         ok = false;
     }
     pq->PQclear(version);
@@ -162,11 +185,12 @@ std::string Token() {
 }
 }  // namespace
 
-std::unique_ptr<StoreBackend> OpenPostgresStore(const std::string& address, bool forRecords, int flushSeconds,
+std::unique_ptr<StoreBackend> OpenPostgresStore(const std::string& address, StoreUse use, int flushSeconds,
                                                 std::string* why) {
     auto store = std::make_unique<PostgresStore>(address);
     store->SetFlushSeconds(flushSeconds);
-    if (!(forRecords ? store->Check(why) : store->Connect(why))) return nullptr;
+    if (!(use == StoreUse::kRecords ? store->Check(why) : store->Connect(use == StoreUse::kReading, why)))
+        return nullptr;
     return store;
 }
 
@@ -283,14 +307,28 @@ bool PostgresStore::Check(std::string* why) const {
     PQconninfoOption* options = pq->PQconninfoParse(address_.c_str(), &error);
     if (options == nullptr) *why = "not a PostgreSQL address: " + std::string(error != nullptr ? error : "out of memory");
     while (!why->empty() && why->back() == '\n') why->pop_back();
+    *why = WithoutSecrets(*why, address_);
     pq->PQfreemem(error);
     pq->PQconninfoFree(options);
     return options != nullptr;
 }
 
-bool PostgresStore::Connect(std::string* why) {
+bool PostgresStore::Connect(bool readOnly, std::string* why) {
     if (!Check(why) || (reading_ = Open(address_, why)) == nullptr) return false;
-    if (MakeSchema(reading_, why)) return true;
+    // A reader's session cannot write, whatever its role may do; and neither a reading nor a
+    // removal waits without end on a lock or a server that does not finish, unless the address
+    // sets bounds of its own (?options=-c%20statement_timeout%3D...).
+    bool set = (!readOnly || Do(reading_, "SET default_transaction_read_only = on", why)) &&
+               Do(reading_,
+                  "SELECT set_config('statement_timeout', '" + std::to_string(kStatementSeconds) + "s', false)"
+                  " WHERE current_setting('statement_timeout') = '0'", why) &&
+               Do(reading_,
+                  "SELECT set_config('lock_timeout', '" + std::to_string(kLockSeconds) + "s', false)"
+                  " WHERE current_setting('lock_timeout') = '0'", why);
+    int have = set ? SchemaVersion(reading_, why) : -1;
+    if (have == 0) *why = "the PostgreSQL store has no loaderkit schema: the endpoint makes it with its first record";
+    if (have > kSchemaVersion) *why = TooNew(have);
+    if (have > 0 && have <= kSchemaVersion) return true;
     pq->PQfinish(reading_);
     reading_ = nullptr;
     return false;

@@ -14,11 +14,12 @@
 
 struct pg_conn;
 
-// Opens the PostgreSQL store at address, a libpq URI; null with *why. For reading, it connects
-// now and creates the schema where it is missing; for an endpoint's records, it only checks the
-// address, and its writer connects when it first has a record and gives the last records
-// flushSeconds when the store is let go.
-std::unique_ptr<StoreBackend> OpenPostgresStore(const std::string& address, bool forRecords, int flushSeconds,
+// Opens the PostgreSQL store at address, a libpq URI; null with *why. For reading or pruning,
+// it connects now and refuses a database without the schema (it runs no DDL); for an
+// endpoint's records, it only checks the address, and its writer connects when it first has a
+// record, creates the schema where it is missing, and gives the last records flushSeconds when
+// the store is let go.
+std::unique_ptr<StoreBackend> OpenPostgresStore(const std::string& address, StoreUse use, int flushSeconds,
                                                 std::string* why);
 
 // A record waiting for the server: its table and its columns' values, null where absent.
@@ -41,8 +42,9 @@ class PostgresStore final : public StoreBackend {
     ~PostgresStore() override;
     // Whether the address reads as a libpq connection string; nothing is connected.
     bool Check(std::string* why) const;
-    // Connects now and creates the schema where it is missing: for reading the funnel.
-    bool Connect(std::string* why);
+    // Connects now and checks the schema's version, writing nothing: for the funnel's reading
+    // (a read-only session where readOnly) or its pruning.
+    bool Connect(bool readOnly, std::string* why);
     // A record for the writer, which connects when it first has one. Never waits on the server.
     // False when the queue is full and the record dropped: *why says so the first time in an
     // outage and is empty afterwards (the outage's one log line has been written).
@@ -56,6 +58,7 @@ class PostgresStore final : public StoreBackend {
     bool Select(const std::string& sql, const std::vector<std::int64_t>& params,
                 std::vector<std::vector<std::string>>* rows, std::string* why) override;
     bool Change(const char* sql, std::int64_t param, std::uint64_t* changed, std::string* why) override;
+    const char* RowKey() const override { return "rid"; }
     const char* DayOfAt() const override { return "to_char(to_timestamp(at) AT TIME ZONE 'UTC', 'YYYY-MM-DD')"; }
 
     struct Writer;

@@ -5,6 +5,9 @@
 #include "store/sqlite/sqlite_store.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 constexpr int kBusyMs = 1000;
@@ -75,6 +78,7 @@ class SqliteStore final : public StoreBackend {
         return true;
     }
 
+    const char* RowKey() const override { return "rowid"; }
     const char* DayOfAt() const override { return "date(at, 'unixepoch')"; }
 
   private:
@@ -92,29 +96,77 @@ bool Run(sqlite3* db, const std::string& sql, std::string* why) {
     sqlite3_free(message);
     return false;
 }
+
+// The store's schema version (0: none yet), or -1 with *why; reading it writes nothing.
+int SchemaVersion(sqlite3* db, std::string* why) {
+    Statement version;  // finalized on return: it holds a read transaction
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version.s, nullptr) == SQLITE_OK &&
+        sqlite3_step(version.s) == SQLITE_ROW)
+        return sqlite3_column_int(version.s, 0);
+    *why = sqlite3_errmsg(db);
+    return -1;
+}
+
+// A read-only file in a folder this account cannot write (a backup), in write-ahead-log mode,
+// cannot have the log's index made beside it; with no writer there (a writer would have made
+// it), the file is read as it is.
+sqlite3* OpenAsItIs(const std::string& path) {
+    std::string uri = "file:";
+    for (unsigned char c : path) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' ||
+                     c == '.' || c == '-' || c == '_';
+        static const char kHex[] = "0123456789ABCDEF";
+        if (plain) uri += static_cast<char>(c);
+        else uri += '%', uri += kHex[c >> 4], uri += kHex[c & 15];
+    }
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2((uri + "?immutable=1").c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                        nullptr) == SQLITE_OK)
+        return db;
+    sqlite3_close(db);
+    return nullptr;
+}
 }  // namespace
 
-std::unique_ptr<StoreBackend> OpenSqliteStore(const std::string& path, bool, int, std::string* why) {
+std::unique_ptr<StoreBackend> OpenSqliteStore(const std::string& path, StoreUse use, int, std::string* why) {
+    const bool records = use == StoreUse::kRecords;
+    const int flags = use == StoreUse::kReading ? SQLITE_OPEN_READONLY
+                      : records                 ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                                : SQLITE_OPEN_READWRITE;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        *why = path + ": " + (db != nullptr ? sqlite3_errmsg(db) : "cannot open");
+    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        bool missing = !records && access(path.c_str(), F_OK) != 0 && errno == ENOENT;
+        *why = path + ": " + (missing ? "no such store" : db != nullptr ? sqlite3_errmsg(db) : "cannot open");
         sqlite3_close(db);
         return nullptr;
     }
     sqlite3_busy_timeout(db, kBusyMs);
-    int have = -1;
-    {
-        Statement version;  // finalized before the schema is touched: it holds a read transaction
-        if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version.s, nullptr) == SQLITE_OK &&
-            sqlite3_step(version.s) == SQLITE_ROW)
-            have = sqlite3_column_int(version.s, 0);
+    int have = SchemaVersion(db, why);
+    const int failed = sqlite3_errcode(db);
+    if (have < 0 && use == StoreUse::kReading && (failed == SQLITE_READONLY || failed == SQLITE_CANTOPEN)) {
+        sqlite3* asItIs = OpenAsItIs(path);
+        if (asItIs != nullptr) {
+            sqlite3_close(db);
+            db = asItIs;
+            have = SchemaVersion(db, why);
+        }
     }
-    // A store written by a later release has a schema this one does not know: it is left alone.
-    bool ok = have >= 0 && have <= kSchemaVersion && Run(db, "PRAGMA journal_mode=WAL", why) &&
-              Run(db, "PRAGMA synchronous=NORMAL", why) && Run(db, SchemaStatements("INTEGER", ""), why) &&
-              Run(db, "PRAGMA user_version=" + std::to_string(kSchemaVersion), why);
-    if (have < 0) *why = sqlite3_errmsg(db);
+    // A connection's own setting, written nowhere: the write-ahead log makes it safe.
+    bool ok = have >= 0 && have <= kSchemaVersion && Run(db, "PRAGMA synchronous=NORMAL", why);
+    // The schema is made once, by the first record's open; every later open only reads its
+    // version. The first opens of several workers at once take turns, and each but the first
+    // finds it made.
+    if (ok && have == 0 && records) {
+        ok = Run(db, "PRAGMA journal_mode=WAL", why) && Run(db, "BEGIN IMMEDIATE", why);
+        if (ok && (have = SchemaVersion(db, why)) == 0)
+            ok = Run(db, SchemaStatements("INTEGER", ""), why) &&
+                 Run(db, "PRAGMA user_version=" + std::to_string(kSchemaVersion), why);
+        ok = ok && have >= 0 && have <= kSchemaVersion && Run(db, "COMMIT", why);
+        if (!ok) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    } else if (ok && have == 0) {
+        *why = "not a loaderkit store (no schema): the endpoint makes it with its first record";
+        ok = false;
+    }
     if (have > kSchemaVersion) *why = "its schema version " + std::to_string(have) + " is newer than this loaderkit's";
     if (!ok) {
         *why = path + ": " + *why;
